@@ -1,0 +1,25 @@
+// The objects that the pages' resources reference, closed over their own references and
+// carried into the output under new numbers after the sheet objects.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "doc.h"
+#include "outbuf.h"
+#include "renumber.h"
+
+namespace qf {
+
+// Numbers of the references found in text, in order, repeats kept.
+std::vector<std::int32_t> scan_refs(bytes text);
+
+// Fills the map; 0, or -1 after setting a message.
+int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map);
+
+// Appends every carried object; xref_offs is indexed by output number.
+void write_carried(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs,
+                   const renumber_map& map);
+
+} // namespace qf

@@ -1,0 +1,24 @@
+// Last-error text and the library's one bounded formatter.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace qf {
+
+// Formats into dst (at most n bytes including the NUL, always terminated when n > 0) and
+// returns the length the whole text would have had. "%ld" takes a long: pass 32-bit values
+// cast to long.
+int bounded_format(char* dst, std::size_t n, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// The whole formatted text, never cut.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Replaces the last-error text (cut silently at 1023 bytes).
+void set_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void clear_error();
+bool error_is_set();
+const char* last_error();
+
+} // namespace qf

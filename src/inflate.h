@@ -1,0 +1,17 @@
+// zlib-wrapped DEFLATE decoding into a caller's buffer, and PNG predictor reversal.
+#pragma once
+
+#include <cstdint>
+
+namespace qf {
+
+// 0: decoded (or stopped at malformed data) with *out_len bytes written.
+// -1: header rejected, input truncated or output full; *out_len is 0.
+int inflate_decompress(const std::uint8_t* in, std::uint64_t in_len, std::uint8_t* out,
+                       std::uint64_t out_cap, std::uint64_t* out_len);
+
+// Undoes PNG row filters in place (one byte per sample). 0 on success, -1 for columns <= 0 or
+// a row tag above 4.
+int inflate_png_unfilter(std::uint8_t* buf, std::uint64_t len, int columns);
+
+} // namespace qf

@@ -1,0 +1,58 @@
+// Byte-level primitives over PDF text. No allocation, no state, no messages.
+// Positions are int32 offsets into `d`; d.size() is the readable length ("len").
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "doc.h"
+
+namespace qf {
+
+// NUL, TAB, LF, FF, CR, space.
+constexpr bool is_pdf_ws(std::uint8_t c) {
+    return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+}
+// isspace in the C locale: TAB, LF, VT, FF, CR, space.
+constexpr bool is_std_ws(std::uint8_t c) { return (c >= 9 && c <= 13) || c == 32; }
+// ASCII letters and digits only.
+constexpr bool is_alnum(std::uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+constexpr bool is_digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+
+// First position at or after pos (below end) that is not PDF white space, or end.
+std::int32_t skip_ws(bytes d, std::int32_t pos, std::int32_t end);
+
+// First occurrence of kw at or after from obeying the word rule, or -1.
+std::int32_t find_kw(bytes d, std::int32_t from, std::string_view kw);
+
+// Whether kw stands exactly at pos, obeying the word rule.
+bool kw_at(bytes d, std::int32_t pos, std::string_view kw);
+
+// Position of the "/" of the first key /name at or after from ending within min(end, len).
+std::int32_t find_name(bytes d, std::int32_t from, std::int32_t end, std::string_view name);
+
+// Like find_name, but only at dictionary depth 0 or 1, outside strings and comments.
+std::int32_t find_name_top(bytes d, std::int32_t from, std::int32_t end, std::string_view key);
+
+// 1 for a /Page, 2 for a /Pages node, 0 otherwise. `d` is the whole input.
+int obj_type(bytes d, const obj& o);
+
+// Position of the "stream" keyword after the dictionary opened at pos, or -1.
+std::int32_t dict_stream_kw(bytes d, std::int32_t pos);
+
+// Integer at cursor ("-" allowed), cursor moved past it; -1 and cursor unchanged on failure.
+std::int32_t parse_int_at(bytes d, std::int32_t& cursor);
+
+// Integer at cursor bounded by end ("+" or "-" allowed); moves the cursor even on failure.
+std::int32_t read_int_adv(bytes d, std::int32_t end, std::int32_t& cursor);
+
+// A stream's /Length between from and end: sets at most one of direct / objnum (both -1 first).
+void parse_length(bytes d, std::int32_t from, std::int32_t end, std::int32_t& direct,
+                  std::int32_t& objnum);
+
+// qsort comparator over pairs of int32 by their first element.
+int sx_rng_cmp(const void* a, const void* b);
+
+} // namespace qf
