@@ -5,7 +5,9 @@
 
 namespace qf {
 
-void doc_free(doc& d) { d = doc{}; }
+void doc_free(doc& d) {
+    d = doc{};
+}
 
 std::uint8_t* arena_alloc(doc& d, std::uint64_t size) {
     if (size > SIZE_MAX) return nullptr;

@@ -40,8 +40,14 @@ void set_error(const char* fmt, ...) {
     va_end(ap);
 }
 
-void clear_error() { g_err[0] = '\0'; }
-bool error_is_set() { return g_err[0] != '\0'; }
-const char* last_error() { return g_err; }
+void clear_error() {
+    g_err[0] = '\0';
+}
+bool error_is_set() {
+    return g_err[0] != '\0';
+}
+const char* last_error() {
+    return g_err;
+}
 
 } // namespace qf

@@ -14,12 +14,16 @@ constexpr bool is_pdf_ws(std::uint8_t c) {
     return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
 }
 // isspace in the C locale: TAB, LF, VT, FF, CR, space.
-constexpr bool is_std_ws(std::uint8_t c) { return (c >= 9 && c <= 13) || c == 32; }
+constexpr bool is_std_ws(std::uint8_t c) {
+    return (c >= 9 && c <= 13) || c == 32;
+}
 // ASCII letters and digits only.
 constexpr bool is_alnum(std::uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
-constexpr bool is_digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+constexpr bool is_digit(std::uint8_t c) {
+    return c >= '0' && c <= '9';
+}
 
 // First position at or after pos (below end) that is not PDF white space, or end.
 std::int32_t skip_ws(bytes d, std::int32_t pos, std::int32_t end);

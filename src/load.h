@@ -16,9 +16,9 @@ int doc_load(const char* path, doc& d);
 int doc_load_bytes(std::vector<std::uint8_t> bytes_in, const char* name, doc& d);
 
 // Stages, exposed for tests. Each works on d.data / d.len and d.objects.
-void read_xref_section(doc& d);     // trailer_root, encrypted
-void scan_objects(doc& d);          // headers, stream measuring, removal of false entries
-void consolidate_objects(doc& d);   // one entry per number; sets highest; rebuilds index
+void read_xref_section(doc& d);   // trailer_root, encrypted
+void scan_objects(doc& d);        // headers, stream measuring, removal of false entries
+void consolidate_objects(doc& d); // one entry per number; sets highest; rebuilds index
 int resolve_catalog_and_pages(doc& d, const char* name); // 0 or -1 with a message
 
 } // namespace qf

@@ -24,7 +24,9 @@ buf& buf::operator=(buf&& o) noexcept {
     return *this;
 }
 
-buf::~buf() { std::free(data); }
+buf::~buf() {
+    std::free(data);
+}
 
 static void buf_fail(buf& b) {
     std::free(b.data);
@@ -63,7 +65,8 @@ std::uint8_t* buf_bytes(buf& b, const void* p, std::size_t n) {
             buf_fail(b);
             return nullptr;
         }
-        auto* grown = static_cast<std::uint8_t*>(std::realloc(b.data, static_cast<std::size_t>(cap)));
+        auto* grown =
+            static_cast<std::uint8_t*>(std::realloc(b.data, static_cast<std::size_t>(cap)));
         if (!grown) {
             buf_fail(b);
             return nullptr;

@@ -28,7 +28,9 @@ constexpr std::uint64_t buf_first_cap = 1048576;
 
 // Appends n bytes; returns the storage, or null when the buffer is (or becomes) failed.
 std::uint8_t* buf_bytes(buf& b, const void* p, std::size_t n);
-inline std::uint8_t* buf_text(buf& b, std::string_view s) { return buf_bytes(b, s.data(), s.size()); }
+inline std::uint8_t* buf_text(buf& b, std::string_view s) {
+    return buf_bytes(b, s.data(), s.size());
+}
 // Appends printf-formatted text.
 void buf_format(buf& b, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // Gives a fresh buffer its first storage; false when that fails.

@@ -22,7 +22,9 @@ struct inherited_attrs {
 };
 
 // Rotation reduced to 0..359.
-constexpr std::int32_t norm_rotate(std::int32_t r) { return ((r % 360) + 360) % 360; }
+constexpr std::int32_t norm_rotate(std::int32_t r) {
+    return ((r % 360) + 360) % 360;
+}
 
 // The object's own /Rotate as written (may be negative), or nullopt when missing/unreadable.
 std::optional<std::int32_t> obj_rotate_own(const doc& d, const obj& o);

@@ -18,9 +18,13 @@ QUIREFOLD_API int quirefold_init(void) {
     return 1;
 }
 
-QUIREFOLD_API void quirefold_cleanup(void) { clear_error(); }
+QUIREFOLD_API void quirefold_cleanup(void) {
+    clear_error();
+}
 
-QUIREFOLD_API const char* quirefold_last_error(void) { return last_error(); }
+QUIREFOLD_API const char* quirefold_last_error(void) {
+    return last_error();
+}
 
 QUIREFOLD_API int quirefold_create_sized(const char* in_path, const char* out_path,
                                          int sheet_size) {

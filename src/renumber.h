@@ -12,8 +12,8 @@
 namespace qf {
 
 struct renumber_map {
-    std::vector<std::int32_t> old_nums; // input numbers, in carry order
-    std::vector<std::int32_t> new_nums; // output numbers, parallel
+    std::vector<std::int32_t> old_nums;                         // input numbers, in carry order
+    std::vector<std::int32_t> new_nums;                         // output numbers, parallel
     std::unordered_map<std::int32_t, std::int32_t> first_index; // old number -> first k
 };
 

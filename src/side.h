@@ -24,8 +24,8 @@ placement slot_geometry(double sheet_w, double sheet_h, const pageinfo& pi, bool
 void place_form(buf& side, const char* name, double s, double tx, double ty);
 
 // Returns page_obj, or -1 (nothing appended to `out`).
-std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs,
-                       double sheet_w, double sheet_h, side_numbers nums,
-                       std::int32_t left_page, std::int32_t right_page, const renumber_map& map);
+std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs, double sheet_w,
+                       double sheet_h, side_numbers nums, std::int32_t left_page,
+                       std::int32_t right_page, const renumber_map& map);
 
 } // namespace qf

@@ -12,7 +12,9 @@
 
 namespace qft {
 
-std::string fixture(const std::string& name) { return std::string(QF_FIXTURE_DIR) + "/" + name; }
+std::string fixture(const std::string& name) {
+    return std::string(QF_FIXTURE_DIR) + "/" + name;
+}
 
 std::string read_file(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -26,7 +28,9 @@ void write_file(const std::string& path, std::string_view content) {
     f.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+bool file_exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 std::string temp_dir() {
     static std::atomic<int> counter{0};
@@ -93,8 +97,8 @@ std::string simple_pdf(int pages, const std::string& mediabox) {
     bodies.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) +
                      " >>");
     for (int i = 0; i < pages; ++i) {
-        bodies.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [" + mediabox +
-                         "] /Contents " + std::to_string(4 + 2 * i) + " 0 R >>");
+        bodies.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [" + mediabox + "] /Contents " +
+                         std::to_string(4 + 2 * i) + " 0 R >>");
         bodies.push_back(stream_body("0 0 m 10 10 l S % page " + std::to_string(i + 1)));
     }
     return make_pdf(bodies);
