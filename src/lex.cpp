@@ -1,1 +1,340 @@
-// Placeholder; replaced by the real implementation.
+#include "lex.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qf {
+
+namespace {
+
+std::int32_t size_of(bytes d) {
+    return static_cast<std::int32_t>(d.size());
+}
+
+// A key name ends where the next byte cannot continue it.
+bool ends_name(std::uint8_t c) {
+    return !is_alnum(c) && c != '+' && c != '-' && c != '_';
+}
+
+// Whether the n bytes at pos equal s; the caller has checked that they lie in d.
+bool bytes_equal(bytes d, std::int64_t pos, std::string_view s) {
+    return s.empty() || std::memcmp(d.data() + pos, s.data(), s.size()) == 0;
+}
+
+// A key /name at p with its last byte before end: is the name not continued after it?
+bool name_complete_at(bytes d, std::int64_t after_name, std::int64_t end) {
+    return after_name == end || ends_name(d[static_cast<std::size_t>(after_name)]);
+}
+
+} // namespace
+
+std::int32_t skip_ws(bytes d, std::int32_t pos, std::int32_t end) {
+    if (pos < 0 || pos >= end) return pos;
+    std::int32_t limit = std::min(end, size_of(d));
+    while (pos < limit && is_pdf_ws(d[static_cast<std::size_t>(pos)])) ++pos;
+    // Bytes past the buffer do not exist: a skip that runs out of them has reached end.
+    return pos < limit ? pos : end;
+}
+
+std::int32_t find_kw(bytes d, std::int32_t from, std::string_view kw) {
+    const std::int64_t len = d.size();
+    const std::int64_t n = kw.size();
+    if (n == 0) return -1;
+    const auto first = static_cast<std::uint8_t>(kw[0]);
+    for (std::int64_t i = std::max<std::int32_t>(from, 0); i + n <= len; ++i) {
+        if (d[static_cast<std::size_t>(i)] != first || !bytes_equal(d, i, kw)) continue;
+        if (i > 0 && is_alnum(d[static_cast<std::size_t>(i - 1)])) continue;
+        if (i + n < len && is_alnum(d[static_cast<std::size_t>(i + n)])) continue;
+        return static_cast<std::int32_t>(i);
+    }
+    return -1;
+}
+
+bool kw_at(bytes d, std::int32_t pos, std::string_view kw) {
+    const std::int64_t len = d.size();
+    const std::int64_t n = kw.size();
+    if (pos < 0 || pos + n > len) return false;
+    if (!bytes_equal(d, pos, kw)) return false;
+    if (pos > 0 && is_alnum(d[static_cast<std::size_t>(pos - 1)])) return false;
+    if (pos + n == len) return true;
+    return !is_alnum(d[static_cast<std::size_t>(pos + n)]);
+}
+
+std::int32_t find_name(bytes d, std::int32_t from, std::int32_t end, std::string_view name) {
+    const std::int64_t limit = std::min(end, size_of(d));
+    const std::int64_t n = name.size();
+    for (std::int64_t p = std::max<std::int32_t>(from, 0); p + n + 1 <= limit; ++p) {
+        if (d[static_cast<std::size_t>(p)] != '/' || !bytes_equal(d, p + 1, name)) continue;
+        if (name_complete_at(d, p + n + 1, limit)) return static_cast<std::int32_t>(p);
+    }
+    return -1;
+}
+
+std::int32_t find_name_top(bytes d, std::int32_t from, std::int32_t end, std::string_view key) {
+    const std::int64_t limit = std::min(end, size_of(d));
+    const std::int64_t k = key.size();
+    int depth = 0;
+    std::int64_t i = std::max<std::int32_t>(from, 0);
+    auto at = [&](std::int64_t p) { return d[static_cast<std::size_t>(p)]; };
+    while (i < limit) {
+        const std::uint8_t c = at(i);
+        if (c == '%') {
+            // A comment runs to the end of its line; the line end is then an ordinary byte.
+            while (i < limit && at(i) != '\r' && at(i) != '\n') ++i;
+            if (i >= limit) return -1;
+        } else if (c == '(') {
+            if (i + 1 >= limit) return -1;
+            int nesting = 1;
+            ++i;
+            while (i < limit && nesting > 0) {
+                const std::uint8_t s = at(i);
+                if (s == '\\') {
+                    if (i + 1 >= limit) return -1;
+                    i += 2;
+                } else {
+                    if (s == '(') ++nesting;
+                    if (s == ')') --nesting;
+                    ++i;
+                }
+            }
+        } else if (c == '<') {
+            if (i + 1 >= limit) return -1;
+            if (at(i + 1) == '<') {
+                ++depth;
+                i += 2;
+            } else {
+                // A hex string: nothing in it is a key.
+                ++i;
+                while (i < limit && at(i) != '>') ++i;
+                if (i >= limit) return -1;
+                ++i;
+            }
+        } else if (c == '>') {
+            if (i + 1 >= limit) return -1;
+            if (at(i + 1) == '>') {
+                if (depth > 0) --depth;
+                i += 2;
+            } else {
+                ++i;
+            }
+        } else if (c == '/' && depth <= 1 && i + 1 + k <= limit && bytes_equal(d, i + 1, key) &&
+                   name_complete_at(d, i + 1 + k, limit)) {
+            return static_cast<std::int32_t>(i);
+        } else {
+            ++i;
+        }
+    }
+    return -1;
+}
+
+int obj_type(bytes d, const obj& o) {
+    // The entry's dictionary range: its own text for an object from an object stream.
+    bytes range_buf = d;
+    std::int32_t from = 0;
+    std::int32_t to = 0;
+    if (o.in_objstm) {
+        if (!o.text || o.text_len <= 0) return 0;
+        range_buf = bytes(o.text, static_cast<std::size_t>(o.text_len));
+        to = o.text_len;
+    } else {
+        const std::int32_t len = size_of(d);
+        if (o.dict_start < 0 || o.dict_start >= len) return 0;
+        from = o.dict_start;
+        to = o.stream_pos > 0 ? o.stream_pos : o.endobj_pos > 0 ? o.endobj_pos : len;
+        to = std::min(to, len);
+        if (to <= from) return 0;
+    }
+    const bytes r = range_buf.first(static_cast<std::size_t>(to));
+    auto at = [&](std::int64_t p) { return r[static_cast<std::size_t>(p)]; };
+
+    for (std::int32_t p = find_name_top(r, from, to, "Type"); p >= 0;
+         p = find_name_top(r, p + 1, to, "Type")) {
+        const std::int64_t v =
+            skip_ws(r, static_cast<std::int32_t>(std::min<std::int64_t>(p + 5, to)), to);
+        if (v >= to || at(v) != '/' || v + 5 > to || !bytes_equal(r, v + 1, "Page")) continue;
+        const std::int64_t after = v + 5;
+        if (after == to || !is_alnum(at(after))) return 1;
+        if (at(after) != 's') return 0;
+        return after + 1 == to || !is_alnum(at(after + 1)) ? 2 : 0;
+    }
+    return 0;
+}
+
+std::int32_t dict_stream_kw(bytes d, std::int32_t pos) {
+    const std::int64_t len = d.size();
+    if (pos < 0) return -1;
+    auto at = [&](std::int64_t p) { return d[static_cast<std::size_t>(p)]; };
+    int depth = 0;
+    std::int64_t p = pos;
+    while (p < len) {
+        const std::uint8_t c = at(p);
+        if (c == '<') {
+            if (p + 1 >= len) return -1;
+            if (at(p + 1) == '<') {
+                ++depth;
+                p += 2;
+            } else {
+                ++p;
+            }
+        } else if (c == '>') {
+            if (p + 1 >= len) return -1;
+            if (at(p + 1) == '>') {
+                if (--depth == 0) {
+                    const std::int32_t s = skip_ws(d, static_cast<std::int32_t>(p + 2),
+                                                   static_cast<std::int32_t>(len));
+                    return kw_at(d, s, "stream") ? s : -1;
+                }
+                p += 2;
+            } else {
+                ++p;
+            }
+        } else if (c == '(') {
+            // A literal string may hold unbalanced brackets of its own.
+            if (p + 1 >= len) return -1;
+            int nesting = 1;
+            ++p;
+            while (nesting > 0) {
+                const std::uint8_t s = at(p);
+                if (s == '\\') {
+                    p += 2;
+                } else {
+                    if (s == '(') ++nesting;
+                    if (s == ')') --nesting;
+                    ++p;
+                }
+                if (p >= len) return -1;
+            }
+        } else {
+            ++p;
+        }
+    }
+    return -1;
+}
+
+namespace {
+
+// Decimal digits from p while below limit, wrapping in 32 bits. Returns the count of digits.
+std::int32_t read_digits(bytes d, std::int32_t& p, std::int32_t limit, std::uint32_t& value) {
+    std::int32_t count = 0;
+    value = 0;
+    while (p < limit && is_digit(d[static_cast<std::size_t>(p)])) {
+        value = value * 10u + static_cast<std::uint32_t>(d[static_cast<std::size_t>(p)] - '0');
+        ++p;
+        ++count;
+    }
+    return count;
+}
+
+std::int32_t signed_value(std::uint32_t v, bool negative) {
+    return static_cast<std::int32_t>(negative ? 0u - v : v);
+}
+
+} // namespace
+
+std::int32_t parse_int_at(bytes d, std::int32_t& cursor) {
+    const std::int32_t len = size_of(d);
+    if (cursor < 0 || cursor >= len) return -1;
+    std::int32_t p = skip_ws(d, cursor, len);
+    if (p >= len) return -1;
+    bool negative = false;
+    if (d[static_cast<std::size_t>(p)] == '-') {
+        negative = true;
+        if (++p >= len) return -1;
+    }
+    std::uint32_t value = 0;
+    if (read_digits(d, p, len, value) == 0) return -1;
+    cursor = p;
+    return signed_value(value, negative);
+}
+
+std::int32_t read_int_adv(bytes d, std::int32_t end, std::int32_t& cursor) {
+    if (cursor < 0 || cursor >= end) return -1;
+    // Reading stops at the buffer's end too; the cursor still moves to end as if the
+    // missing bytes had been skipped, so a caller's loop up to end always finishes.
+    const std::int32_t limit = std::min(end, size_of(d));
+    std::int32_t p = cursor;
+    while (p < limit && is_pdf_ws(d[static_cast<std::size_t>(p)])) ++p;
+    if (p >= limit) {
+        cursor = end;
+        return -1;
+    }
+    bool negative = false;
+    const std::uint8_t sign = d[static_cast<std::size_t>(p)];
+    if (sign == '+' || sign == '-') {
+        negative = sign == '-';
+        if (++p >= limit) {
+            cursor = end;
+            return -1;
+        }
+    }
+    std::uint32_t value = 0;
+    if (read_digits(d, p, limit, value) == 0) {
+        // Step over the offending byte, but leave a reference's "R" for the caller to see.
+        cursor = d[static_cast<std::size_t>(p)] == 'R' ? p : p + 1;
+        return -1;
+    }
+    cursor = p;
+    return signed_value(value, negative);
+}
+
+void parse_length(bytes d, std::int32_t from, std::int32_t end, std::int32_t& direct,
+                  std::int32_t& objnum) {
+    direct = -1;
+    objnum = -1;
+    const std::int32_t limit = std::min(end, size_of(d));
+    const bytes bounded = d.first(static_cast<std::size_t>(std::max(limit, 0)));
+    auto at = [&](std::int32_t p) { return d[static_cast<std::size_t>(p)]; };
+
+    for (std::int32_t key = find_name(d, from, end, "Length"); key >= 0;
+         key = find_name(d, key + 1, end, "Length")) {
+        // The value starts one byte after the byte that ends the name.
+        const std::int64_t start = static_cast<std::int64_t>(key) + 8;
+        if (start >= limit) return;
+        std::int32_t p = skip_ws(d, static_cast<std::int32_t>(start), end);
+        if (p >= limit) return;
+        const std::uint8_t c = at(p);
+
+        if (c == '[') {
+            std::int32_t last = -1;
+            std::int32_t cur = p + 1;
+            while (cur < limit && at(cur) != ']') {
+                const std::int32_t before = cur;
+                const std::int32_t v = parse_int_at(bounded, cur);
+                if (cur == before)
+                    ++cur;
+                else if (v >= 0)
+                    last = v;
+            }
+            if (last >= 0) {
+                direct = last;
+                return;
+            }
+            continue;
+        }
+        if (!is_digit(c) && c != '-') continue;
+
+        std::int32_t cur = p;
+        const std::int32_t n = parse_int_at(d, cur);
+        if (n < 0) continue;
+        std::int32_t q = skip_ws(d, cur, end);
+        if (q < limit && is_digit(at(q))) {
+            parse_int_at(d, q);
+            q = skip_ws(d, q, end);
+        }
+        if (q < limit && at(q) == 'R' && (q + 1 >= limit || !is_alnum(at(q + 1))))
+            objnum = n;
+        else
+            direct = n;
+        return;
+    }
+}
+
+int sx_rng_cmp(const void* a, const void* b) {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::memcpy(&x, a, sizeof x);
+    std::memcpy(&y, b, sizeof y);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+} // namespace qf
