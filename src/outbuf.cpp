@@ -103,8 +103,11 @@ void buf_format(buf& b, const char* fmt, ...) {
 }
 
 void buf_release(buf& b) {
+    // A failed buffer stays failed: it must not take text again after losing some.
     std::free(b.data);
-    b = buf{};
+    b.data = nullptr;
+    b.len = 0;
+    b.cap = 0;
 }
 
 std::uint8_t* buf_take(buf& b) {
