@@ -1,1 +1,145 @@
-// Placeholder; replaced by the real implementation.
+#include "resources.h"
+
+#include "lex.h"
+
+namespace qf {
+
+namespace {
+
+// A page and at most 31 ancestors are searched; this also cuts /Parent cycles.
+constexpr int search_budget = 32;
+
+// Times in a row a comment or an object header may be stepped over before a referenced
+// dictionary.
+constexpr int max_prefix_steps = 8;
+
+bytes range_bytes(const dict_range& r) {
+    return r.buf.first(static_cast<std::size_t>(r.to));
+}
+
+// Position just past the literal string whose "(" stands before pos, or end. Escaped bytes
+// and balanced inner parentheses belong to the string.
+std::int32_t skip_literal_string(bytes b, std::int32_t pos, std::int32_t end) {
+    int nesting = 1;
+    while (pos < end) {
+        const std::uint8_t c = b[pos];
+        if (c == '\\') {
+            pos += 2;
+            continue;
+        }
+        ++pos;
+        if (c == '(') {
+            ++nesting;
+        } else if (c == ')' && --nesting == 0) {
+            break;
+        }
+    }
+    return pos < end ? pos : end;
+}
+
+// Position just past the ">>" that closes the dictionary opened by the "<<" at open, or -1
+// when the range ends first. A ">>" or parenthesis inside a literal string does not count.
+std::int32_t dict_close(bytes b, std::int32_t open, std::int32_t end) {
+    std::int32_t depth = 0;
+    std::int32_t i = open;
+    while (i + 1 < end) {
+        if (b[i] == '<' && b[i + 1] == '<') {
+            ++depth;
+            i += 2;
+        } else if (b[i] == '>' && b[i + 1] == '>') {
+            if (--depth == 0) return i + 2;
+            i += 2;
+        } else if (b[i] == '(') {
+            i = skip_literal_string(b, i + 1, end);
+        } else {
+            ++i;
+        }
+    }
+    return -1;
+}
+
+std::optional<std::string> copy_dict(bytes b, std::int32_t open, std::int32_t end) {
+    const std::int32_t close = dict_close(b, open, end);
+    if (close < 0) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(b.data()) + open,
+                       static_cast<std::size_t>(close - open));
+}
+
+// Where the dictionary of a referenced entry begins: comments and an "N G obj" header that an
+// object-stream text may carry are stepped over.
+std::int32_t referenced_dict_start(bytes b, std::int32_t pos, std::int32_t end) {
+    pos = skip_ws(b, pos, end);
+    for (int step = 0; step < max_prefix_steps && pos < end; ++step) {
+        if (b[pos] == '%') {
+            while (pos < end && b[pos] != '\n') ++pos;
+            pos = skip_ws(b, pos < end ? pos + 1 : end, end);
+            continue;
+        }
+        if (!is_digit(b[pos])) break;
+        std::int32_t t = pos;
+        parse_int_at(b, t);
+        t = skip_ws(b, t, end);
+        if (t < end && is_digit(b[t])) {
+            parse_int_at(b, t);
+            t = skip_ws(b, t, end);
+        }
+        if (!kw_at(b, t, "obj")) break;
+        pos = skip_ws(b, t + 3, end);
+    }
+    return pos;
+}
+
+// The dictionary that the current entry's first /Resources key gives, directly or through a
+// reference; nullopt when that value is unusable.
+std::optional<std::string> own_resources(const doc& d, const dict_range& r) {
+    const bytes b = range_bytes(r);
+    const std::int32_t end = r.to;
+    const std::int32_t key = find_name(b, r.from, end, "Resources");
+    if (key < 0 || key + 10 >= end) return std::nullopt;
+    std::int32_t pos = skip_ws(b, key + 10, end);
+    if (pos + 1 < end && b[pos] == '<' && b[pos + 1] == '<') return copy_dict(b, pos, end);
+    if (pos >= end || !is_digit(b[pos])) return std::nullopt;
+    const std::int32_t num = parse_int_at(b, pos);
+    const obj* target = num > 0 ? find_obj(d, num) : nullptr;
+    if (!target) return std::nullopt;
+    const dict_range tr = dict_range_of(d, *target);
+    if (!tr.ok) return std::nullopt;
+    const bytes tb = range_bytes(tr);
+    const std::int32_t open = referenced_dict_start(tb, tr.from, tr.to);
+    if (open + 1 >= tr.to || tb[open] != '<' || tb[open + 1] != '<') return std::nullopt;
+    return copy_dict(tb, open, tr.to);
+}
+
+// The number after the entry's first /Parent key, or -1.
+std::int32_t parent_of(const dict_range& r) {
+    const bytes b = range_bytes(r);
+    const std::int32_t key = find_name(b, r.from, r.to, "Parent");
+    if (key < 0) return -1;
+    std::int32_t cursor = key + 7;
+    const std::int32_t num = parse_int_at(b, cursor);
+    return num > 0 ? num : -1;
+}
+
+} // namespace
+
+std::optional<std::string> get_resources_inherited(const doc& d, const obj* start,
+                                                   std::int32_t first_ancestor) {
+    if (!start) return std::nullopt;
+    const obj* current = start;
+    std::int32_t next = first_ancestor;
+    for (int budget = search_budget;;) {
+        const dict_range r = dict_range_of(d, *current);
+        if (!r.ok) return std::nullopt;
+        if (auto found = own_resources(d, r)) return found;
+        // Nothing usable here: the listing /Pages node first, then each one's /Parent.
+        if (next <= 0) return std::nullopt;
+        current = find_obj(d, next);
+        if (!current) return std::nullopt;
+        const dict_range pr = dict_range_of(d, *current);
+        if (!pr.ok) return std::nullopt;
+        next = parent_of(pr);
+        if (--budget == 0) return std::nullopt;
+    }
+}
+
+} // namespace qf
