@@ -1,9 +1,153 @@
-// Placeholder; replaced by the real implementation.
+// The booklet file writer: builds the whole output PDF in memory (header, catalog, page tree,
+// sheet sides, carried objects, classic cross-reference table, trailer) and only then creates
+// the output file, so a failed build never touches the output path.
 #include "writer.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "carried.h"
 #include "error.h"
+#include "outbuf.h"
+#include "plan.h"
+#include "renumber.h"
+#include "side.h"
+
 namespace qf {
-int booklet_doc(const doc&, const char*, std::int32_t) {
-    set_error("failed to build output");
-    return 0;
+
+namespace {
+
+// Output numbering: 1 catalog, 2 page tree, then ten numbers per sheet (eight used: front page,
+// its left and right forms, its content, then the same for the back), then the carried objects.
+constexpr std::int64_t numbers_per_sheet = 10;
+constexpr std::int64_t first_sheet_obj = 3;
+
+// Every cross-reference entry line is exactly this long ("oooooooooo ggggg n \n").
+constexpr std::uint64_t xref_entry_len = 20;
+
+void append_page_tree(buf& out, std::int32_t nsheets) {
+    buf_text(out, "2 0 obj\n<< /Type /Pages /Count ");
+    buf_format(out, "%ld", static_cast<long>(2 * static_cast<std::int64_t>(nsheets)));
+    buf_text(out, " /Kids [");
+    for (std::int64_t i = 0; i < nsheets; ++i) {
+        const std::int64_t front = first_sheet_obj + numbers_per_sheet * i;
+        if (i > 0) buf_text(out, " ");
+        buf_format(out, "%ld 0 R %ld 0 R", static_cast<long>(front), static_cast<long>(front + 4));
+    }
+    buf_text(out, "]>>\nendobj\n");
 }
+
+void append_xref_and_trailer(buf& out, const std::vector<std::int64_t>& xref_offs,
+                             std::int64_t max_num) {
+    const auto xref_pos = static_cast<long long>(out.len);
+    buf_format(out, "xref\n0 %lld\n", static_cast<long long>(max_num + 1));
+    buf_text(out, "0000000000 65535 f \n");
+    for (std::int64_t k = 1; k <= max_num; ++k) {
+        const std::int64_t off = xref_offs[static_cast<std::size_t>(k)];
+        if (off >= 0)
+            buf_format(out, "%010lld 00000 n \n", static_cast<long long>(off));
+        else
+            buf_text(out, "0000000000 65535 f \n");
+    }
+    buf_format(out, "trailer\n<< /Size %lld /Root 1 0 R >>\nstartxref %lld\n",
+               static_cast<long long>(max_num + 1), xref_pos);
+    buf_text(out, "%%EOF\n");
+}
+
+// The cross-reference table alone takes one line per object number, so numbering that
+// would not fit the file is refused before anything is built.
+bool numbering_fits(std::int64_t max_num, const char* out_path) {
+    return output_size_ok(static_cast<std::uint64_t>(max_num + 1) * xref_entry_len, out_path);
+}
+
+} // namespace
+
+bool output_size_ok(std::uint64_t len, const char* out_path) {
+    if (len < output_len_limit) return true;
+    set_error("output file too large (2 GiB or more): %s", out_path);
+    return false;
+}
+
+int write_output(bytes content, const char* out_path) {
+    // A failed output buffer has no storage and so no length.
+    if (content.empty()) {
+        set_error("failed to build output");
+        return 0;
+    }
+    if (!output_size_ok(content.size(), out_path)) return 0;
+    std::FILE* f = std::fopen(out_path, "wb");
+    if (!f) {
+        set_error("cannot write %s", out_path);
+        return 0;
+    }
+    // Unbuffered, so the one write below goes straight to the file and a full disk shows
+    // as a short write rather than as a failed close.
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    const std::size_t written = std::fwrite(content.data(), 1, content.size(), f);
+    if (written != content.size()) {
+        set_error("short write to %s", out_path);
+        if (std::fclose(f) != 0) set_error("close error on %s", out_path);
+        return 0;
+    }
+    if (std::fclose(f) != 0) {
+        set_error("close error on %s", out_path);
+        return 0;
+    }
+    return 1;
+}
+
+int booklet_doc(const doc& d, const char* out_path, std::int32_t sheet_size) {
+    // A side may fail without a message of its own; starting empty tells that case apart.
+    clear_error();
+
+    booklet_plan plan;
+    if (!make_plan(d, out_path, sheet_size, plan)) return 0;
+    const std::int64_t nsheets = plan.nsheets;
+    if (!numbering_fits(numbers_per_sheet * nsheets, out_path)) return 0;
+
+    renumber_map map;
+    if (collect_carried(d, plan.nsheets, map) != 0) return 0;
+    const auto n_carried = static_cast<std::int64_t>(map.old_nums.size());
+    const std::int64_t max_num = numbers_per_sheet * nsheets + n_carried;
+    if (!numbering_fits(max_num, out_path)) return 0;
+
+    std::vector<std::int64_t> xref_offs(static_cast<std::size_t>(max_num + 4), -1);
+    buf out;
+    if (!buf_reserve_first(out)) {
+        set_error("out of memory");
+        return 0;
+    }
+
+    buf_text(out, "%PDF-1.4\n");
+    // A comment of bytes above 127 marks the file as binary for transfer programs.
+    buf_text(out, "%\xE2\xE3\xCF\xD3\n");
+
+    xref_offs[1] = static_cast<std::int64_t>(out.len);
+    buf_text(out, "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+    xref_offs[2] = static_cast<std::int64_t>(out.len);
+    append_page_tree(out, plan.nsheets);
+
+    const auto page_count = static_cast<std::int32_t>(d.pages.size());
+    for (std::int32_t i = 0; i < plan.nsheets; ++i) {
+        const sheet_slots slots = slots_of_sheet(plan, page_count, i);
+        const auto base = static_cast<std::int32_t>(first_sheet_obj + numbers_per_sheet * i);
+        const side_numbers front{base, base + 1, base + 2, base + 3};
+        const side_numbers back{base + 4, base + 5, base + 6, base + 7};
+        if (emit_side(d, out, xref_offs, plan.sheet_w, plan.sheet_h, front, slots.front_left,
+                      slots.front_right, map) < 0 ||
+            emit_side(d, out, xref_offs, plan.sheet_w, plan.sheet_h, back, slots.back_left,
+                      slots.back_right, map) < 0) {
+            if (!error_is_set()) set_error("failed to build output (damaged page tree or content)");
+            return 0;
+        }
+    }
+
+    write_carried(d, out, xref_offs, map);
+    append_xref_and_trailer(out, xref_offs, max_num);
+
+    if (!write_output(bytes(out.data, static_cast<std::size_t>(out.len)), out_path)) return 0;
+    clear_error();
+    return 1;
+}
+
 } // namespace qf
