@@ -1,1 +1,342 @@
-// Placeholder; replaced by the real implementation.
+// Content stream filters: a page's content stream is decoded here when every filter in its
+// chain is one we can undo, and is otherwise carried into the form as stored, with its
+// /Filter and /DecodeParms text copied into the form's dictionary.
+#include "filters.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "inflate.h"
+#include "lex.h"
+
+namespace qf {
+
+namespace {
+
+using byte_vec = std::vector<std::uint8_t>;
+
+constexpr std::size_t max_chain = 8;
+constexpr std::size_t max_filter_name = 31;
+
+// Largest buffer the inflater accepts, and the bound on every stage's output: the content's
+// length is a 32-bit count, so no stage may produce more than this.
+constexpr std::uint64_t stage_output_limit = std::uint64_t{1} << 30;
+
+// DEFLATE cannot expand data more than 1032-fold: its densest code is a 258-byte match in two
+// bits (one-bit length and distance codes, RFC 1951 3.2.5/3.2.7).
+constexpr std::uint64_t deflate_max_expansion = 1032;
+
+enum class stage_kind { flate, hex, ascii85, run_length, unknown };
+
+struct stage_name {
+    std::string_view name;
+    stage_kind kind;
+};
+
+constexpr std::array<stage_name, 8> stage_names{{
+    {"FlateDecode", stage_kind::flate},
+    {"Fl", stage_kind::flate},
+    {"ASCIIHexDecode", stage_kind::hex},
+    {"AHx", stage_kind::hex},
+    {"ASCII85Decode", stage_kind::ascii85},
+    {"A85", stage_kind::ascii85},
+    {"RunLengthDecode", stage_kind::run_length},
+    {"RL", stage_kind::run_length},
+}};
+
+stage_kind stage_of(std::string_view name) {
+    for (const auto& s : stage_names)
+        if (s.name == name) return s.kind;
+    return stage_kind::unknown;
+}
+
+// Where a filter name, or a value copied for the form's dictionary, stops.
+constexpr bool ends_value(std::uint8_t c) {
+    return is_std_ws(c) || c == '>' || c == '/';
+}
+// Inside a /Filter array a name also stops at a bracket.
+constexpr bool ends_array_name(std::uint8_t c) {
+    return ends_value(c) || c == '[' || c == ']';
+}
+
+std::string_view text_at(bytes text, std::int32_t from, std::int32_t to) {
+    return {reinterpret_cast<const char*>(text.data()) + from, static_cast<std::size_t>(to - from)};
+}
+
+// Appends n bytes; false when the stage's output would pass the limit.
+bool put(byte_vec& out, const std::uint8_t* p, std::size_t n) {
+    if (n > stage_output_limit - out.size()) return false;
+    out.insert(out.end(), p, p + n);
+    return true;
+}
+
+bool put_repeated(byte_vec& out, std::size_t n, std::uint8_t value) {
+    if (n > stage_output_limit - out.size()) return false;
+    out.insert(out.end(), n, value);
+    return true;
+}
+
+bool flate_stage(bytes in, byte_vec& out) {
+    std::uint64_t cap = 6 * static_cast<std::uint64_t>(in.size()) + 4096;
+    if (cap > stage_output_limit) return false;
+    for (;;) {
+        std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[cap]);
+        if (!block) return false;
+        std::uint64_t n = 0;
+        if (inflate_decompress(in.data(), in.size(), block.get(), cap, &n) == 0) {
+            out.assign(block.get(), block.get() + n);
+            return true;
+        }
+        // A buffer that could hold the largest possible output was not too small: the data
+        // is truncated or its header rejected, and every larger attempt fails the same way.
+        if (cap >= deflate_max_expansion * in.size()) return false;
+        cap *= 4;
+        if (cap > stage_output_limit) return false;
+    }
+}
+
+int hex_digit(std::uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool hex_stage(bytes in, byte_vec& out) {
+    int high = -1;
+    for (std::uint8_t c : in) {
+        if (c == '>') break;
+        if (is_std_ws(c)) continue;
+        int v = hex_digit(c);
+        if (v < 0) return false;
+        if (high < 0) {
+            high = v;
+            continue;
+        }
+        auto b = static_cast<std::uint8_t>(high << 4 | v);
+        if (!put(out, &b, 1)) return false;
+        high = -1;
+    }
+    // An odd last digit stands for the high half of a byte whose low half is 0.
+    if (high >= 0) {
+        auto b = static_cast<std::uint8_t>(high << 4);
+        if (!put(out, &b, 1)) return false;
+    }
+    return true;
+}
+
+bool put_group(byte_vec& out, std::uint32_t value, std::size_t count) {
+    const std::uint8_t group[4] = {
+        static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+        static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+    return put(out, group, count);
+}
+
+bool ascii85_stage(bytes in, byte_vec& out) {
+    std::uint32_t value = 0; // a group above 2^32 - 1 is bad data; it wraps unchecked
+    int digits = 0;
+    for (std::uint8_t c : in) {
+        if (c == '~') break;
+        if (is_std_ws(c)) continue;
+        if (c == 'z' && digits == 0) {
+            if (!put_repeated(out, 4, 0)) return false;
+            continue;
+        }
+        if (c < '!' || c > 'u') return false;
+        value = value * 85u + static_cast<std::uint32_t>(c - '!');
+        if (++digits == 5) {
+            if (!put_group(out, value, 4)) return false;
+            value = 0;
+            digits = 0;
+        }
+    }
+    if (digits == 1) return false;
+    if (digits > 1) {
+        // A partial group of n digits is padded with "u" and stands for n - 1 bytes.
+        for (int i = digits; i < 5; ++i) value = value * 85u + 84u;
+        if (!put_group(out, value, static_cast<std::size_t>(digits - 1))) return false;
+    }
+    return true;
+}
+
+bool run_length_stage(bytes in, byte_vec& out) {
+    std::size_t i = 0;
+    while (i < in.size()) {
+        std::uint8_t length = in[i++];
+        if (length == 128) break;
+        if (length < 128) {
+            std::size_t want = std::size_t{length} + 1;
+            std::size_t n = std::min(want, in.size() - i);
+            if (!put(out, in.data() + i, n)) return false;
+            i += n;
+            if (n < want) break;
+        } else {
+            if (i >= in.size()) break;
+            if (!put_repeated(out, 257 - std::size_t{length}, in[i])) return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
+bool run_stage(stage_kind kind, bytes in, byte_vec& out) {
+    switch (kind) {
+    case stage_kind::flate:
+        return flate_stage(in, out);
+    case stage_kind::hex:
+        return hex_stage(in, out);
+    case stage_kind::ascii85:
+        return ascii85_stage(in, out);
+    case stage_kind::run_length:
+        return run_length_stage(in, out);
+    case stage_kind::unknown:
+        break;
+    }
+    return false;
+}
+
+// PNG predictors (/Predictor 10 and up) with one byte per sample; /Colors and
+// /BitsPerComponent are not read. `from` is just after the parameters key.
+void reverse_predictor(bytes text, std::int32_t from, std::int32_t end, byte_vec& current) {
+    std::int32_t v = skip_ws(text, from, end);
+    if (v + 1 >= end || text[v] != '<' || text[v + 1] != '<') return;
+    std::int32_t predictor = -1;
+    std::int32_t key = find_name(text, v, end, "Predictor");
+    if (key >= 0) {
+        std::int32_t cursor = key + 10;
+        predictor = parse_int_at(text, cursor);
+    }
+    key = find_name(text, v, end, "Columns");
+    if (key < 0) return;
+    std::int32_t cursor = key + 8;
+    std::int32_t columns = parse_int_at(text, cursor);
+    if (columns <= 0 || predictor < 10) return;
+    std::uint64_t len = current.size();
+    if (static_cast<std::uint64_t>(columns) >= len) return;
+    std::uint64_t rows = len / (static_cast<std::uint64_t>(columns) + 1);
+    if (inflate_png_unfilter(current.data(), len, columns) == 0)
+        current.resize(static_cast<std::size_t>(rows * static_cast<std::uint64_t>(columns)));
+}
+
+// The stream goes into the form as stored; its filter entries go into the form's dictionary.
+int carry_encoded(bytes text, std::int32_t filter_key, std::int32_t parms_key,
+                  std::int32_t parms_key_len, std::int32_t end, streamout& out) {
+    auto filter = copy_value_text(text, filter_key + 7, end);
+    if (!filter) return -1;
+    std::optional<std::string> parms;
+    if (parms_key >= 0) parms = copy_value_text(text, parms_key + parms_key_len, end);
+    out.dict_tail = " /Filter " + *filter;
+    // The short key DP is written out in full.
+    if (parms) out.dict_tail += " /DecodeParms " + *parms;
+    return 2;
+}
+
+} // namespace
+
+std::optional<std::string> copy_value_text(bytes text, std::int32_t start, std::int32_t end) {
+    end = std::min(end, static_cast<std::int32_t>(text.size()));
+    if (start < 0 || start >= end) return std::nullopt;
+    std::int32_t p = skip_ws(text, start, end);
+    if (p >= end) return std::nullopt;
+
+    if (text[p] == '<' && p + 1 < end && text[p + 1] == '<') {
+        // Nested dictionaries count; strings inside are not recognised.
+        int depth = 0;
+        std::int32_t i = p;
+        while (i + 1 < end) {
+            if (text[i] == '<' && text[i + 1] == '<') {
+                ++depth;
+                i += 2;
+            } else if (text[i] == '>' && text[i + 1] == '>') {
+                if (--depth == 0) return std::string(text_at(text, p, i + 2));
+                i += 2;
+            } else {
+                ++i;
+            }
+        }
+        return std::nullopt;
+    }
+    if (text[p] == '[') {
+        for (std::int32_t i = p + 1; i < end; ++i) {
+            if (text[i] != ']') continue;
+            if (i == end - 1) return std::nullopt;
+            return std::string(text_at(text, p, i + 1));
+        }
+        return std::nullopt;
+    }
+    if (text[p] != '/' && ends_value(text[p])) return std::nullopt;
+    std::int32_t i = p + 1;
+    while (i < end && !ends_value(text[i])) ++i;
+    return std::string(text_at(text, p, i));
+}
+
+int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
+                   const std::uint8_t* data, std::int32_t data_len, streamout& out) {
+    out = streamout{};
+    out.data = data;
+    out.len = data_len > 0 ? data_len : 0;
+    if (dict_start < 0 || data_len <= 0) return 1;
+    const std::int32_t end = std::min(dict_end, static_cast<std::int32_t>(text.size()));
+
+    std::int32_t parms_key = find_name(text, dict_start, end, "DecodeParms");
+    std::int32_t parms_key_len = 12;
+    if (parms_key < 0) {
+        parms_key = find_name(text, dict_start, end, "DP");
+        parms_key_len = 3;
+    }
+
+    const std::int32_t filter_key = find_name(text, dict_start, end, "Filter");
+    if (filter_key < 0) return 1;
+    std::int32_t v = skip_ws(text, filter_key + 7, end);
+    // An indirect reference or null is taken as no filter.
+    if (v >= end || (text[v] != '/' && text[v] != '[')) return 1;
+
+    std::array<std::string_view, max_chain> chain;
+    std::size_t chain_len = 0;
+    if (text[v] == '/') {
+        std::int32_t i = v + 1;
+        while (i < end && !ends_value(text[i])) ++i;
+        if (static_cast<std::size_t>(i - (v + 1)) > max_filter_name) return 1;
+        chain[chain_len++] = text_at(text, v + 1, i);
+    } else {
+        std::int32_t close = v + 1;
+        while (close < end && text[close] != ']') ++close;
+        std::int32_t i = v + 1;
+        while (i < close) {
+            if (text[i] != '/') {
+                ++i;
+                continue;
+            }
+            std::int32_t j = i + 1;
+            while (j < close && !ends_array_name(text[j])) ++j;
+            if (static_cast<std::size_t>(j - (i + 1)) <= max_filter_name && chain_len < max_chain)
+                chain[chain_len++] = text_at(text, i + 1, j);
+            i = j;
+        }
+        if (chain_len == 0) return 1;
+    }
+
+    byte_vec current;
+    bytes stage_input(data, static_cast<std::size_t>(data_len));
+    for (std::size_t k = 0; k < chain_len; ++k) {
+        byte_vec next;
+        if (!run_stage(stage_of(chain[k]), stage_input, next))
+            return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
+        current = std::move(next);
+        stage_input = bytes(current);
+    }
+
+    if (!current.empty() && parms_key >= 0)
+        reverse_predictor(text, parms_key + parms_key_len, end, current);
+
+    out.decoded = std::move(current);
+    out.data = out.decoded.data();
+    out.len = static_cast<std::int32_t>(out.decoded.size());
+    out.owned = true;
+    return 1;
+}
+
+} // namespace qf
