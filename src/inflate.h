@@ -5,8 +5,11 @@
 
 namespace qf {
 
+// Decodes a zlib stream (RFC 1950 header, RFC 1951 blocks) into out, never past out_cap
+// bytes; out_cap above 2^30 is refused. The Adler-32 trailer and anything after the final
+// block are ignored. No allocation, no shared mutable state: safe from several threads.
 // 0: decoded (or stopped at malformed data) with *out_len bytes written.
-// -1: header rejected, input truncated or output full; *out_len is 0.
+// -1: header rejected, input truncated, output full or a null pointer; *out_len is 0.
 int inflate_decompress(const std::uint8_t* in, std::uint64_t in_len, std::uint8_t* out,
                        std::uint64_t out_cap, std::uint64_t* out_len);
 
