@@ -13,6 +13,7 @@
 namespace {
 
 using qft::bv;
+using namespace std::string_literals;
 
 qf::renumber_map make_map(const std::vector<std::pair<int, int>>& entries) {
     qf::renumber_map m;
@@ -43,12 +44,7 @@ const std::vector<remap_case> remap_cases = {
     {"R followed by a digit", "5 0 R5 0 R", "5 0 R23 0 R"},
     {"line feed between the parts", "5\n0 R", "23 0 R"},
     {"CR LF and TAB between the parts", "5\r\n0\tR", "23 0 R"},
-    {"NUL and FF between the parts",
-     std::string("5\0"
-                 "0\f"
-                 "R",
-                 5),
-     "23 0 R"},
+    {"NUL and FF between the parts", "5\0000\fR"s, "23 0 R"},
     {"VT is not PDF white space", "5\v0 R", "5\v0 R"},
     {"two-digit generation", "12 10 R", "40 0 R"},
     {"long generation with zeros", "6 00007 R", "24 0 R"},
