@@ -35,7 +35,7 @@ inline std::uint8_t* buf_text(buf& b, std::string_view s) {
 void buf_format(buf& b, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // Gives a fresh buffer its first storage; false when that fails.
 bool buf_reserve_first(buf& b);
-// Releases the storage; the buffer becomes fresh again.
+// Releases the storage. A live buffer becomes fresh again; a failed one stays failed.
 void buf_release(buf& b);
 // Hands the storage over (caller frees with std::free); the buffer becomes fresh.
 std::uint8_t* buf_take(buf& b);
