@@ -1,1 +1,261 @@
-// Placeholder; replaced by the real implementation.
+// A page as a Form XObject: its box as /BBox, a /Matrix that turns it upright, its content
+// (one stream, an array of streams joined into one, or a stream written inside the page
+// dictionary) and its resources renumbered into the output's numbering.
+#include "form.h"
+
+#include <string>
+
+#include "error.h"
+#include "filters.h"
+#include "lex.h"
+#include "outbuf.h"
+#include "resources.h"
+
+namespace qf {
+
+namespace {
+
+constexpr std::string_view form_end = "\nendstream";
+
+// A referenced stream object with data we can read.
+bool has_stream_data(const doc& d, const obj* o) {
+    return o && o->has_stream && o->data_start >= 0 && o->data_end > o->data_start &&
+           o->data_end <= d.len;
+}
+
+int decode_stream_obj(const doc& d, const obj& o, streamout& out) {
+    std::int32_t dict_end = o.stream_pos > 0 ? o.stream_pos : o.endobj_pos;
+    return content_decode(d.input(), o.dict_start, dict_end, d.data.data() + o.data_start,
+                          o.data_end - o.data_start, out);
+}
+
+void fail_unsupported(std::int32_t page_number) {
+    set_error("page %ld: content stream cannot be carried (unsupported /Filter)",
+              static_cast<long>(page_number));
+}
+
+// Joins the streams referenced by the array that opens with the "[" at `open`, up to its "]"
+// or `end`. Each part is decoded and followed by a line feed; a part that could only be carried
+// encoded fails the page, since one stream cannot hold parts with different filters.
+bool join_array(const doc& d, bytes text, std::int32_t open, std::int32_t end,
+                std::int32_t page_number, streamout& content) {
+    std::vector<std::uint8_t> joined;
+    bool appended = false;
+    bool joined_failed = false; // the joined length would not fit a 32-bit count
+    std::int32_t i = open + 1;
+    while (i < end && text[i] != ']') {
+        if (!is_digit(text[i])) {
+            ++i;
+            continue;
+        }
+        std::int32_t num = parse_int_at(text, i);
+        const obj* part_obj = num > 0 ? find_obj(d, num) : nullptr;
+        i = skip_ws(text, i, end);
+        if (i < end && is_digit(text[i])) {
+            parse_int_at(text, i); // generation, not used
+            i = skip_ws(text, i, end);
+        }
+        if (i < end && text[i] == 'R') ++i;
+        i = skip_ws(text, i, end);
+        if (!has_stream_data(d, part_obj)) continue;
+
+        streamout part;
+        int r = decode_stream_obj(d, *part_obj, part);
+        if (r < 0) {
+            fail_unsupported(page_number);
+            return false;
+        }
+        if (r == 2) {
+            set_error("page %ld: array /Contents mixes an unsupported filter",
+                      static_cast<long>(page_number));
+            return false;
+        }
+        if (joined_failed) continue;
+        if (static_cast<std::uint64_t>(joined.size()) + static_cast<std::uint64_t>(part.len) + 1 >
+            static_cast<std::uint64_t>(INT32_MAX)) {
+            joined_failed = true;
+            joined.clear();
+            continue;
+        }
+        joined.insert(joined.end(), part.data, part.data + part.len);
+        joined.push_back('\n');
+        appended = true;
+    }
+    if (appended && !joined_failed) {
+        content = streamout{};
+        content.decoded = std::move(joined);
+        content.data = content.decoded.data();
+        content.len = static_cast<std::int32_t>(content.decoded.size());
+        content.owned = true;
+    }
+    return true;
+}
+
+// The "[" that opens the body of an array object, in the buffer its text lies in.
+struct array_body {
+    bytes text;
+    std::int32_t open = -1;
+    std::int32_t end = 0;
+};
+
+std::optional<array_body> find_array_body(const doc& d, const obj& o) {
+    array_body a;
+    std::int32_t p = 0;
+    if (o.in_objstm) {
+        if (!o.text) return std::nullopt;
+        a.text = bytes(o.text, static_cast<std::size_t>(o.text_len));
+        a.end = o.text_len;
+        p = skip_ws(a.text, 0, a.end);
+    } else {
+        if (o.dict_start >= 0 || o.hdr_pos < 0 || o.hdr_pos >= d.len) return std::nullopt;
+        a.text = d.input();
+        a.end = o.endobj_pos > o.hdr_pos && o.endobj_pos <= d.len ? o.endobj_pos : d.len;
+        p = o.hdr_pos;
+        parse_int_at(a.text, p);
+        p = skip_ws(a.text, p, a.end);
+        if (p < a.end && is_digit(a.text[p])) {
+            parse_int_at(a.text, p);
+            p = skip_ws(a.text, p, a.end);
+        }
+        if (p >= a.end || !kw_at(a.text, p, "obj")) return std::nullopt;
+        p = skip_ws(a.text, p + 3, a.end);
+    }
+    if (p >= a.end || a.text[p] != '[') return std::nullopt;
+    a.open = p;
+    return a;
+}
+
+// /Contents N G R. A reference to an array object is carried like a direct array.
+bool single_reference(const doc& d, bytes text, std::int32_t at, std::int32_t page_number,
+                      streamout& content) {
+    std::int32_t cursor = at;
+    std::int32_t num = parse_int_at(text, cursor);
+    if (num <= 0) return true;
+    const obj* target = find_obj(d, num);
+    if (!target) return true;
+    if (has_stream_data(d, target)) {
+        if (decode_stream_obj(d, *target, content) < 0) {
+            fail_unsupported(page_number);
+            return false;
+        }
+        return true;
+    }
+    if (target->has_stream) return true;
+    if (auto body = find_array_body(d, *target))
+        return join_array(d, body->text, body->open, body->end, page_number, content);
+    return true;
+}
+
+// The /Length of an inline content stream given as a reference: the integer that forms the
+// body of that (non-stream) object in the file. -1 when unusable.
+std::int64_t indirect_length(const doc& d, std::int32_t num) {
+    const obj* o = find_obj(d, num);
+    if (!o || o->has_stream || o->hdr_pos < 0) return -1;
+    bytes in = d.input();
+    std::int32_t p = o->hdr_pos;
+    parse_int_at(in, p);
+    p = skip_ws(in, p, d.len);
+    if (p < d.len && is_digit(in[p])) {
+        parse_int_at(in, p);
+        p = skip_ws(in, p, d.len);
+    }
+    if (kw_at(in, p, "obj")) p = skip_ws(in, p + 3, d.len);
+    return parse_int_at(in, p);
+}
+
+// A stream written inside the page dictionary: its dictionary opens at `open` in `text`, and
+// the page's dictionary range ends at `end`.
+bool inline_stream(const doc& d, bytes text, std::int32_t open, std::int32_t end,
+                   std::int32_t page_number, streamout& content) {
+    bytes page_text = text.first(static_cast<std::size_t>(end));
+    std::int32_t kw = dict_stream_kw(page_text, open);
+    if (kw < 0) return true;
+    std::int32_t direct = -1, length_obj = -1;
+    parse_length(page_text, open, kw, direct, length_obj);
+    std::int64_t length = -1;
+    if (direct >= 0)
+        length = direct;
+    else if (length_obj > 0)
+        length = indirect_length(d, length_obj);
+    if (length < 0) return true;
+
+    // One end-of-line after the keyword: CR LF counts as two bytes, anything else as one.
+    std::int64_t data_pos = kw + 6;
+    if (data_pos < end) {
+        bool crlf = text[data_pos] == '\r' && data_pos + 1 < end && text[data_pos + 1] == '\n';
+        data_pos += crlf ? 2 : 1;
+    }
+    if (data_pos + length > end) return true;
+
+    if (content_decode(text, open, kw, text.data() + data_pos, static_cast<std::int32_t>(length),
+                       content) < 0) {
+        set_error("page %ld: inline content stream cannot be carried (unsupported /Filter)",
+                  static_cast<long>(page_number));
+        return false;
+    }
+    return true;
+}
+
+// Fills `content` from the page's /Contents; false after setting a message.
+bool find_content(const doc& d, const dict_range& range, std::int32_t page_number,
+                  streamout& content) {
+    std::int32_t key = find_name(range.buf, range.from, range.to, "Contents");
+    if (key < 0) return true;
+    std::int32_t v = skip_ws(range.buf, key + 9, range.to);
+    if (v >= range.to) return true;
+    std::uint8_t c = range.buf[v];
+    if (is_digit(c)) return single_reference(d, range.buf, v, page_number, content);
+    if (c == '[') return join_array(d, range.buf, v, range.to, page_number, content);
+    if (c == '<' && v + 1 < range.to && range.buf[v + 1] == '<')
+        return inline_stream(d, range.buf, v, range.to, page_number, content);
+    return true; // null, a string, anything else: an empty form
+}
+
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> build_form_xobject(const doc& d, const obj& page,
+                                                            const pageinfo& pi,
+                                                            const renumber_map& map,
+                                                            std::int32_t page_number) {
+    streamout content;
+    std::string resources_tail;
+    dict_range range = dict_range_of(d, page);
+    if (range.ok) {
+        if (!find_content(d, range, page_number, content)) return std::nullopt;
+        if (auto res = get_resources_inherited(d, &page, pi.parent_num))
+            resources_tail =
+                " /Resources " +
+                remap_res_n(bytes(reinterpret_cast<const std::uint8_t*>(res->data()), res->size()),
+                            map);
+    }
+
+    const std::string x0 = num_str(pi.x0), y0 = num_str(pi.y0), x1 = num_str(pi.x1),
+                      y1 = num_str(pi.y1);
+    std::string header =
+        "<< /Type /XObject /Subtype /Form /BBox [" + x0 + " " + y0 + " " + x1 + " " + y1 + "]";
+    // Turns the page upright; the sheet side scales and moves the turned box into its slot.
+    switch (pi.rotate % 360) {
+    case 90:
+        header += " /Matrix [0 -1 1 0 0 " + x1 + "]";
+        break;
+    case 180:
+        header += " /Matrix [-1 0 0 -1 " + x1 + " " + y1 + "]";
+        break;
+    case 270:
+        header += " /Matrix [0 1 -1 0 " + y1 + " 0]";
+        break;
+    default:
+        break;
+    }
+    header +=
+        " /Length " + num_str(content.len) + content.dict_tail + resources_tail + " >> stream\n";
+
+    std::vector<std::uint8_t> body;
+    body.reserve(header.size() + static_cast<std::size_t>(content.len) + form_end.size());
+    body.insert(body.end(), header.begin(), header.end());
+    if (content.len > 0) body.insert(body.end(), content.data, content.data + content.len);
+    body.insert(body.end(), form_end.begin(), form_end.end());
+    return body;
+}
+
+} // namespace qf
