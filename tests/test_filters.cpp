@@ -74,7 +74,9 @@ decoded decode(const std::string& dict, const std::string& data) {
     r.bytes.assign(reinterpret_cast<const char*>(out.data), static_cast<std::size_t>(out.len));
     r.owned = out.owned;
     r.is_input = out.data == reinterpret_cast<const std::uint8_t*>(data.data());
-    if (r.owned) EXPECT_EQ(out.data, out.decoded.data());
+    if (r.owned) {
+        EXPECT_EQ(out.data, out.decoded.data());
+    }
     r.tail = out.dict_tail;
     return r;
 }
