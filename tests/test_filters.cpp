@@ -161,12 +161,17 @@ TEST(ContentDecode, ChainStopsAfterEightNames) {
 }
 
 TEST(ContentDecode, FlateNeedingLargerBuffers) {
-    // Compresses far better than 6:1, so the first buffer is too small and is grown.
-    std::string plain(3 << 20, 'q');
-    for (std::size_t i = 0; i < plain.size(); i += 4099) plain[i] = 'Q';
-    std::string packed = zlib_compress(plain);
-    ASSERT_LT(packed.size() * 6 + 4096, plain.size());
-    expect_decoded(decode("<< /Filter /FlateDecode >>", packed), plain);
+    // Both compress far better than 6:1, so the first buffer is too small and is grown; the
+    // zeros come close to the densest expansion DEFLATE allows.
+    std::string mostly_q(3 << 20, 'q');
+    for (std::size_t i = 0; i < mostly_q.size(); i += 4099) mostly_q[i] = 'Q';
+    const std::string zeros(8 << 20, '\0');
+    const std::string* plains[] = {&mostly_q, &zeros};
+    for (const std::string* plain : plains) {
+        std::string packed = zlib_compress(*plain);
+        ASSERT_LT(packed.size() * 6 + 4096, plain->size());
+        expect_decoded(decode("<< /Filter /FlateDecode >>", packed), *plain);
+    }
 }
 
 TEST(ContentDecode, MalformedFlateGivesBytesBeforeTheFault) {
