@@ -113,6 +113,24 @@ std::string make_booklet(const booklet_case& c, const std::string& dir) {
     return ok == 1 ? out : std::string();
 }
 
+// The fonts pdffonts lists, one line per font object with its name, type, encoding and
+// whether it is embedded, subset and has a ToUnicode map (the object ID column left out),
+// sorted. Empty on failure.
+std::vector<std::string> fonts_of(const std::string& pdf) {
+    std::string out;
+    std::vector<std::string> fonts;
+    if (qft::run("pdffonts " + shell_quoted(pdf) + " 2>/dev/null", &out) != 0) return fonts;
+    std::size_t at = 0;
+    for (int line = 0; at < out.size(); ++line) {
+        std::size_t end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        if (line >= 2) fonts.push_back(out.substr(at, std::min<std::size_t>(end - at, 83)));
+        at = end + 1;
+    }
+    std::sort(fonts.begin(), fonts.end());
+    return fonts;
+}
+
 class Booklet : public testing::TestWithParam<booklet_case> {
   protected:
     void SetUp() override {
@@ -154,6 +172,12 @@ TEST_P(Booklet, ReadersAcceptIt) {
         EXPECT_NEAR(g.w, sh.w, 0.006);
         EXPECT_NEAR(g.h, sh.h, 0.006);
         EXPECT_EQ(g.rotate, 0);
+    }
+
+    // Every font of the input is carried once, however many pages use it, and keeps its
+    // embedding.
+    if (qft::have_tool("pdffonts")) {
+        EXPECT_EQ(fonts_of(out), fonts_of(qft::fixture(c.file)));
     }
 
     std::vector<qft::gray_image> rendered;
