@@ -459,7 +459,8 @@ void remove_false_entries(doc& d) {
         remove_false_entries_linear(d);
         return;
     }
-    std::qsort(ranges.data(), ranges.size(), sizeof(stream_range), sx_rng_cmp);
+    // qsort must not be handed the null data of an empty vector.
+    if (!ranges.empty()) std::qsort(ranges.data(), ranges.size(), sizeof(stream_range), sx_rng_cmp);
     std::int32_t farthest = -1;
     for (std::size_t i = 0; i < ranges.size(); ++i)
         reach[i] = farthest = std::max(farthest, ranges[i].end);
