@@ -362,6 +362,34 @@ TEST(BookletOrder, SlotsOfSides) {
     }
 }
 
+// The library's own output as input: its sides are pages whose content paints form XObjects
+// with resources of their own, which must travel along into the second booklet.
+TEST(BookletOfABooklet, EverySlotShowsItsSide) {
+    if (!have_readers()) GTEST_SKIP() << "qpdf, pdfinfo or pdftoppm is not installed";
+    std::string dir = qft::temp_dir();
+    std::string first = dir + "/first.pdf", second = dir + "/second.pdf";
+    quirefold_init();
+    ASSERT_EQ(quirefold_create(qft::fixture("resources.pdf").c_str(), first.c_str()), 1)
+        << quirefold_last_error();
+    ASSERT_EQ(quirefold_create_sized(first.c_str(), second.c_str(), QUIREFOLD_SHEET_A3), 1)
+        << quirefold_last_error();
+    std::string check;
+    EXPECT_EQ(qft::run("qpdf --check " + shell_quoted(second), &check, true), 0) << check;
+
+    input_pages in = load_input(first);
+    ASSERT_EQ(in.numbers.size(), 4u); // six pages make two sheets, four sides
+    std::vector<qft::gray_image> sides;
+    std::string err;
+    ASSERT_TRUE(qft::render_pdf(second, k_side_dpi, false, sides, &err));
+    EXPECT_EQ(err, "");
+    ASSERT_EQ(sides.size(), 2u);
+    for (int s = 0; s < 2; ++s) {
+        side_slots slots = slots_of_side(4, s);
+        check_slot(sides[s], k_sheets[QUIREFOLD_SHEET_A3], 0, slots.left, in);
+        check_slot(sides[s], k_sheets[QUIREFOLD_SHEET_A3], 1, slots.right, in);
+    }
+}
+
 // poppler cannot open a file without any cross-reference data or trailer; its booklet, made
 // from the objects found by scanning, is a sound file that it reads.
 TEST(NoCrossReference, BookletIsReadable) {
