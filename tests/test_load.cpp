@@ -213,6 +213,8 @@ const XrefCase k_xref_cases[] = {
      "`x`xref\ntrailer\n<< /Root 3 0 R >>\ntrailer\n<< /Root /Catalog >>\nstartxref\n{x}", 3, 0},
     {"a second /Root in one trailer",
      "`x`xref\ntrailer\n<< /Root (none) /Root 6 0 R >>\nstartxref\n{x}", 6, 0},
+    {"a /Root that wraps in 32 bits",
+     "`x`xref\ntrailer\n<< /Root 4294967299 0 R >>\nstartxref\n{x}", 3, 0},
     {"/Root right before its value", "`x`xref\ntrailer\n<</Root[5 0 R]>>\nstartxref\n{x}", 5, 0},
     {"a trailer that is not a dictionary", "`x`xref\ntrailer\n/Root 3 0 R\nstartxref\n{x}", -1, 0},
     {"a trailer's dictionary ends at the next startxref",
@@ -426,6 +428,9 @@ TEST(MeasureStreams, DataEnd) {
         {"a /Length past the end: searched",
          "1 0 obj\n<< /Length 99999 >>\nstream\n`ds`abc`de`\nendstream x\nendstream\n`eo`endobj\n",
          false},
+        // data_start + /Length would overflow 32 bits.
+        {"/Length 2147483647: searched",
+         "1 0 obj\n<< /Length 2147483647 >>\nstream\n`ds`abc`de`\nendstream\n`eo`endobj\n", false},
         {"/Length 0: searched",
          "1 0 obj\n<< /Length 0 >>\nstream\n`ds`abc`de`\nendstream x\nendstream\n`eo`endobj\n",
          false},

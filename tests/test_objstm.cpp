@@ -134,6 +134,12 @@ const std::vector<HeaderCase>& header_cases() {
          "3 0 4 50 (abc)",
          "/N 2 /First 9",
          {{3, "(abc)"}}},
+        // First + offset would overflow 32 bits.
+        {"offsets near the 32-bit limit", "3 2147483000 4 2147483647 (abc)", "/N 2 /First 26", {}},
+        {"an object number that wraps in 32 bits",
+         "4294967303 0 (x)",
+         "/N 1 /First 13",
+         {{7, "(x)"}}},
         {"a text that starts beyond the data is dropped",
          "3 0 4 50 5 60 (abc)",
          "/N 3 /First 14",
