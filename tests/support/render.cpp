@@ -196,7 +196,7 @@ bool pdfinfo_pages(const std::string& pdf, std::vector<page_geom>& pages) {
             if (number != static_cast<int>(pages.size()) + 1) return false;
             pages.push_back({w, h, 0});
         } else if (std::sscanf(line.c_str(), "Page %d rot: %d", &number, &rot) == 2) {
-            if (number != static_cast<int>(pages.size())) return false;
+            if (pages.empty() || number != static_cast<int>(pages.size())) return false;
             pages.back().rotate = ((rot % 360) + 360) % 360;
         }
     }
