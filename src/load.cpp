@@ -17,6 +17,8 @@
 #include <new>
 #include <string_view>
 
+#include <sys/stat.h>
+
 #include "error.h"
 #include "lex.h"
 #include "objstm.h"
@@ -674,6 +676,9 @@ int doc_load(const char* path, doc& d) {
         return -1;
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), &std::fclose);
+    // A directory opens here but cannot be read; its "size" would be meaningless.
+    struct stat info;
+    if (file && fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) file.reset();
     if (!file) {
         set_error("cannot open %s", path);
         return -1;

@@ -142,6 +142,7 @@ TEST(DocLoad, FileMessagesNameThePath) {
     const Case cases[] = {
         {nullptr, "NULL path argument"},
         {missing.c_str(), "cannot open " + missing},
+        {dir.c_str(), "cannot open " + dir},
         {empty.c_str(), "empty input file: " + empty},
         {text.c_str(), "no PDF objects found " + k_dash + " not a PDF: " + text},
         {huge.c_str(), "input file too large: " + huge},
