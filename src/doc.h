@@ -29,6 +29,9 @@ struct obj {
     std::int32_t in_objstm = 0;
     const std::uint8_t* text = nullptr; // object text inside a decoded object stream
     std::int32_t text_len = 0;
+    // For an object from an object stream: hdr_pos of that stream, which places the object
+    // in the file when definitions of one number compete.
+    std::int32_t container_pos = -1;
 };
 
 // One resolved page. The box is the visible box (CropBox clipped to MediaBox), normalised so

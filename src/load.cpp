@@ -508,9 +508,11 @@ void consolidate_objects(doc& d) {
         if (o.in_objstm || !o.has_stream || o.dict_start < 0) return false;
         return find_name(in, o.dict_start, o.stream_pos > 0 ? o.stream_pos : d.len, "ObjStm") >= 0;
     };
-    // Entries grouped by number, each group in table order. For each number the top-level
-    // definition with the highest table index wins; an object from an object stream (the
-    // last one) only when there is no top-level definition. Object streams never survive.
+    // Entries grouped by number, each group in table order. For each number the definition
+    // that stands latest in the file wins, as incremental updates replace what came before: the
+    // top-level definition with the highest table index (the table keeps file order), or the
+    // object from the object stream that stands latest, when that stream comes after it.
+    // Object streams never survive.
     index_objects(d);
     std::vector<std::uint8_t> keep(d.objects.size(), 0);
     for (std::size_t g = 0; g < d.by_num.size();) {
@@ -521,14 +523,20 @@ void consolidate_objects(doc& d) {
         for (; i < d.by_num.size() && d.by_num[i].first == num; ++i) {
             const std::int32_t idx = d.by_num[i].second;
             const obj& o = d.objects[static_cast<std::size_t>(idx)];
-            if (o.in_objstm)
-                packed = idx;
-            else if (!is_object_stream(o))
+            if (o.in_objstm) {
+                if (packed < 0 ||
+                    o.container_pos >= d.objects[static_cast<std::size_t>(packed)].container_pos)
+                    packed = idx;
+            } else if (!is_object_stream(o))
                 top = idx;
         }
         g = i;
         if (num <= 0 || num >= first_dropped_num) continue;
-        const std::int32_t winner = top >= 0 ? top : packed;
+        std::int32_t winner = top >= 0 ? top : packed;
+        if (top >= 0 && packed >= 0 &&
+            d.objects[static_cast<std::size_t>(packed)].container_pos >
+                d.objects[static_cast<std::size_t>(top)].hdr_pos)
+            winner = packed;
         if (winner >= 0) keep[static_cast<std::size_t>(winner)] = 1;
     }
     compact_objects(d.objects, [&](std::size_t i) { return keep[i] == 0; });

@@ -70,7 +70,7 @@ bool decode_stream(doc& d, const obj& o, std::int32_t dict_end, const std::uint8
 
 // Appends the objects of one object stream whose decoded data is block[0..decoded).
 void append_contained_objects(doc& d, const std::uint8_t* block, std::int64_t decoded,
-                              std::int32_t count, std::int32_t first) {
+                              std::int32_t count, std::int32_t first, std::int32_t container_pos) {
     const bytes data(block, static_cast<std::size_t>(decoded));
     const auto end = static_cast<std::int32_t>(decoded);
     // The header: count pairs of object number and offset (relative to /First).
@@ -99,6 +99,7 @@ void append_contained_objects(doc& d, const std::uint8_t* block, std::int64_t de
         e.in_objstm = 1;
         e.text = block + start;
         e.text_len = static_cast<std::int32_t>(std::min(length, decoded - start));
+        e.container_pos = container_pos;
         d.objects.push_back(e);
     }
 }
@@ -124,7 +125,7 @@ void unpack_object_streams(doc& d) {
         if (first < 0) continue;
         if (count < 1 || count > max_objects_per_stream) continue;
         if (first > decoded) continue;
-        append_contained_objects(d, block, decoded, count, first);
+        append_contained_objects(d, block, decoded, count, first, o.hdr_pos);
     }
 }
 

@@ -567,13 +567,14 @@ const ConsolidationCase k_consolidation_cases[] = {
      "\nendstream\nendobj\n",
      {{3, "(three)"}, {4, "(four)"}},
      4},
-    {"a top-level object beats one from an object stream",
+    // An incremental update may store its new definition in an object stream.
+    {"an object stream after the top-level object replaces it",
      "3 0 obj (top) endobj\n"
      "1 0 obj\n<< /Type /ObjStm /N 1 /First 4 /Length {e-s} >>\nstream\n`s`3 0 (packed)`e`\n"
      "endstream\nendobj\n",
-     {{3, "(top)"}},
+     {{3, "(packed)"}},
      3},
-    {"also when the top-level object comes first",
+    {"a top-level object after the object stream replaces it",
      "1 0 obj\n<< /Type /ObjStm /N 1 /First 4 /Length {e-s} >>\nstream\n`s`3 0 (packed)`e`\n"
      "endstream\nendobj\n3 0 obj (top) endobj\n",
      {{3, "(top)"}},
