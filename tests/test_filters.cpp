@@ -15,17 +15,6 @@ namespace {
 using namespace std::string_literals;
 using qft::bv;
 
-std::string zlib_compress(const std::string& plain) {
-    uLongf cap = compressBound(static_cast<uLong>(plain.size()));
-    std::string out(cap, '\0');
-    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &cap,
-                        reinterpret_cast<const Bytef*>(plain.data()),
-                        static_cast<uLong>(plain.size()), 9),
-              Z_OK);
-    out.resize(cap);
-    return out;
-}
-
 std::string hex_encode(const std::string& plain) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
@@ -116,9 +105,11 @@ struct decode_case {
 
 TEST(ContentDecode, DecodesKnownFilters) {
     const decode_case cases[] = {
-        {"flate", "<< /Length 99 /Filter /FlateDecode >>", zlib_compress(page_text), page_text},
-        {"flate short name", "<</Filter/Fl>>", zlib_compress(page_text), page_text},
-        {"flate single array", "<< /Filter [/FlateDecode] >>", zlib_compress(page_text), page_text},
+        {"flate", "<< /Length 99 /Filter /FlateDecode >>", qft::zlib_compress(page_text),
+         page_text},
+        {"flate short name", "<</Filter/Fl>>", qft::zlib_compress(page_text), page_text},
+        {"flate single array", "<< /Filter [/FlateDecode] >>", qft::zlib_compress(page_text),
+         page_text},
         {"hex odd digit", "<< /Filter /ASCIIHexDecode >>", "414>", "\x41\x40"},
         {"hex white space and case", "<< /Filter /AHx >>", "4a 4B\n\t4c\r\x0b", "JKL"},
         {"hex ignores what follows >", "<< /Filter /AHx >>", "41>zz", "A"},
@@ -136,10 +127,10 @@ TEST(ContentDecode, DecodesKnownFilters) {
         {"run length literal then end", "<< /Filter /RL >>", "\x01XY\x80ZZZ", "XY"},
         {"run length repeat without byte", "<< /Filter /RL >>", "\x00Q\x81"s, "Q"},
         {"ascii85 then flate", "<< /Filter [/ASCII85Decode /FlateDecode] >>",
-         ascii85_encode(zlib_compress(page_text)), page_text},
+         ascii85_encode(qft::zlib_compress(page_text)), page_text},
         {"array with spaces, later keys not filters",
          "<< /Filter [ /AHx  /FlateDecode ] /Length 12 /Name /RL /A85 1 >>",
-         hex_encode(zlib_compress(page_text)), page_text},
+         hex_encode(qft::zlib_compress(page_text)), page_text},
         {"array names without spaces", "<</Filter[/AHx/RL]>>", hex_encode("\xFE\x41\x80"), "AAA"},
         {"long name in array dropped", "<< /Filter [/ABCDEFGHIJKLMNOPQRSTUVWXYZ012345 /AHx] >>",
          "41", "A"},
@@ -168,7 +159,7 @@ TEST(ContentDecode, FlateNeedingLargerBuffers) {
     const std::string zeros(8 << 20, '\0');
     const std::string* plains[] = {&mostly_q, &zeros};
     for (const std::string* plain : plains) {
-        std::string packed = zlib_compress(*plain);
+        std::string packed = qft::zlib_compress(*plain);
         ASSERT_LT(packed.size() * 6 + 4096, plain->size());
         expect_decoded(decode("<< /Filter /FlateDecode >>", packed), *plain);
     }
@@ -232,7 +223,7 @@ struct carry_case {
 };
 
 TEST(ContentDecode, CarriesWhatItCannotUndo) {
-    const std::string truncated = zlib_compress(page_text).substr(0, 12);
+    const std::string truncated = qft::zlib_compress(page_text).substr(0, 12);
     const carry_case cases[] = {
         {"unknown name", "<< /Length 5 /Filter /LZWDecode >>", "abcde", " /Filter /LZWDecode"},
         {"unknown name with DP",
@@ -245,7 +236,7 @@ TEST(ContentDecode, CarriesWhatItCannotUndo) {
          " /Filter [/AHx /DCTDecode] /DecodeParms [null << /Q 1 >>]"},
         {"unknown stage after a known one", "<< /Filter [/AHx /LZWDecode] >>", "4142",
          " /Filter [/AHx /LZWDecode]"},
-        {"names are case-sensitive", "<< /Filter /flatedecode >>", zlib_compress("x"),
+        {"names are case-sensitive", "<< /Filter /flatedecode >>", qft::zlib_compress("x"),
          " /Filter /flatedecode"},
         {"hex with g", "<< /Filter /AHx >>", "41g2>", " /Filter /AHx"},
         {"hex with NUL", "<< /Filter /AHx >>",
@@ -283,7 +274,7 @@ TEST(ContentDecode, PngPredictor) {
     const std::string rows = "\x00"
                              "ABCD"
                              "\x02\x01\x01\x01\x01"s;
-    const std::string packed = zlib_compress(rows);
+    const std::string packed = qft::zlib_compress(rows);
     struct predictor_case {
         const char* name;
         std::string parms;
@@ -312,7 +303,7 @@ TEST(ContentDecode, PngPredictorBadTagKeepsLength) {
                              "ABCD"
                              "\x05\x01\x01\x01\x01"s;
     decoded r = decode("<< /Filter /Fl /DecodeParms << /Predictor 10 /Columns 4 >> >>",
-                       zlib_compress(rows));
+                       qft::zlib_compress(rows));
     EXPECT_EQ(r.result, 1);
     EXPECT_EQ(r.bytes.size(), 10u);
     EXPECT_EQ(r.bytes.substr(0, 5), std::string("ABCD\x05"));

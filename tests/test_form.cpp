@@ -19,17 +19,6 @@ namespace {
 using namespace std::string_literals;
 using qft::stream_body;
 
-std::string zlib_compress(const std::string& plain) {
-    uLongf cap = compressBound(static_cast<uLong>(plain.size()));
-    std::string out(cap, '\0');
-    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &cap,
-                        reinterpret_cast<const Bytef*>(plain.data()),
-                        static_cast<uLong>(plain.size()), 9),
-              Z_OK);
-    out.resize(cap);
-    return out;
-}
-
 // Catalog 1, page tree 2, one page 3 with `page_keys`; `more` become objects 4, 5, ...
 std::string one_page_pdf(const std::string& page_keys, const std::vector<std::string>& more = {}) {
     std::vector<std::string> bodies = {
@@ -222,7 +211,8 @@ std::vector<content_case> content_cases() {
     return {
         {"single stream", one_page_pdf("/Contents 4 0 R", {stream_body(a)}), a, ""},
         {"single flate stream decoded",
-         one_page_pdf("/Contents 4 0 R", {stream_body(zlib_compress(a), "/Filter /FlateDecode")}),
+         one_page_pdf("/Contents 4 0 R",
+                      {stream_body(qft::zlib_compress(a), "/Filter /FlateDecode")}),
          a, ""},
         {"single stream carried encoded keeps its filter",
          one_page_pdf("/Contents 4 0 R",
@@ -230,7 +220,7 @@ std::vector<content_case> content_cases() {
          lzw, " /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >>"},
         {"array joined with line feeds",
          one_page_pdf("/Contents [4 0 R 5 0 R]",
-                      {stream_body(a), stream_body(zlib_compress(b), "/Filter /Fl")}),
+                      {stream_body(a), stream_body(qft::zlib_compress(b), "/Filter /Fl")}),
          a + "\n" + b + "\n", ""},
         {"array without spaces",
          one_page_pdf("/Contents[4 0 R 5 0 R]", {stream_body(a), stream_body(b)}),

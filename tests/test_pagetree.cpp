@@ -15,51 +15,6 @@
 
 namespace {
 
-// One object of a hand-made document; `packed` puts it in an object stream's text instead of
-// the file.
-struct body {
-    std::string text;
-    bool packed = false;
-    body(const char* t, bool p = false) : text(t), packed(p) {}
-    body(std::string t, bool p = false) : text(std::move(t)), packed(p) {}
-};
-
-// A doc whose object table is set up the way the loader records it, so that the walk is
-// tested on its own. bodies[i] is object i + 1; an empty text leaves that number out.
-qf::doc make_doc(const std::vector<body>& bodies) {
-    qf::doc d;
-    std::string file = "%PDF-1.4\n";
-    std::vector<qf::obj> objs;
-    for (std::size_t i = 0; i < bodies.size(); ++i) {
-        const std::string& t = bodies[i].text;
-        if (t.empty()) continue;
-        qf::obj o;
-        o.num = static_cast<std::int32_t>(i + 1);
-        if (bodies[i].packed) {
-            std::uint8_t* block = qf::arena_alloc(d, t.size());
-            std::memcpy(block, t.data(), t.size());
-            o.in_objstm = 1;
-            o.text = block;
-            o.text_len = static_cast<std::int32_t>(t.size());
-        } else {
-            o.hdr_pos = static_cast<std::int32_t>(file.size());
-            file += std::to_string(o.num) + " 0 obj\n";
-            if (t[0] == '<') o.dict_start = static_cast<std::int32_t>(file.size());
-            file += t + "\n";
-            o.endobj_pos = static_cast<std::int32_t>(file.size());
-            o.obj_end = o.endobj_pos + 6;
-            file += "endobj\n";
-        }
-        objs.push_back(o);
-        d.highest = o.num;
-    }
-    d.data.assign(file.begin(), file.end());
-    d.len = static_cast<std::int32_t>(file.size());
-    d.objects = std::move(objs);
-    qf::index_objects(d);
-    return d;
-}
-
 struct walk {
     int result = 0;
     std::vector<qf::pageinfo> pages;
@@ -76,9 +31,10 @@ walk walk_tree(const qf::doc& d, std::int32_t root, const qf::inherited_attrs& i
 // to, 5 from an object stream.
 qf::doc three_level_tree(const std::string& root, const std::string& mid, const std::string& page,
                          const std::string& obj4 = "", const std::string& obj5 = "") {
-    return make_doc({"<< /Type /Pages /Kids [2 0 R] /Count 1 " + root + " >>",
-                     "<< /Type /Pages /Parent 1 0 R /Kids [3 0 R] /Count 1 " + mid + " >>",
-                     "<< /Type /Page /Parent 2 0 R " + page + " >>", obj4, body(obj5, true)});
+    return qft::make_doc({"<< /Type /Pages /Kids [2 0 R] /Count 1 " + root + " >>",
+                          "<< /Type /Pages /Parent 1 0 R /Kids [3 0 R] /Count 1 " + mid + " >>",
+                          "<< /Type /Page /Parent 2 0 R " + page + " >>", obj4,
+                          qft::body(obj5, true)});
 }
 
 struct box_case {
@@ -285,7 +241,7 @@ TEST(PageBox, NegativeZeroBecomesZero) {
 
 // The box of a page that is the root itself comes from what the caller passes down.
 TEST(PageBox, RootPageUsesPassedAttributes) {
-    const qf::doc d = make_doc({"<< /Type /Page >>"});
+    const qf::doc d = qft::make_doc({"<< /Type /Page >>"});
     qf::inherited_attrs inh;
     inh.media = qf::box{0, 0, 612, 792};
     inh.rotate = -90;
@@ -311,12 +267,12 @@ TEST(Rotate, OwnValueAsWritten) {
     };
     for (const auto& [text, want] : cases) {
         SCOPED_TRACE(text);
-        const qf::doc d = make_doc({body(text), body(text, true)});
+        const qf::doc d = qft::make_doc({qft::body(text), qft::body(text, true)});
         EXPECT_EQ(qf::obj_rotate_own(d, d.objects[0]), want);
         EXPECT_EQ(qf::obj_rotate_own(d, d.objects[1]), want);
     }
     // An entry without a dictionary has no /Rotate of its own.
-    const qf::doc d = make_doc({"[/Rotate 90]"});
+    const qf::doc d = qft::make_doc({"[/Rotate 90]"});
     EXPECT_EQ(qf::obj_rotate_own(d, d.objects[0]), std::nullopt);
 }
 
@@ -349,7 +305,7 @@ TEST(Rotate, InheritedThroughTheTree) {
 
 struct tree_case {
     const char* name;
-    std::vector<body> bodies;
+    std::vector<qft::body> bodies;
     std::int32_t root;
     int result;
     std::vector<std::pair<std::int32_t, std::int32_t>> pages; // (obj_num, parent_num)
@@ -401,8 +357,8 @@ TEST(PageTree, ShapesAndBrokenTrees) {
          1,
          {{3, 1}}},
         {"nodes and pages from object streams",
-         {body("<< /Type /Pages /Kids [2 0 R] >>", true),
-          body("<< /Type /Pages /Kids [3 0 R] >>", true), body(page, true)},
+         {qft::body("<< /Type /Pages /Kids [2 0 R] >>", true),
+          qft::body("<< /Type /Pages /Kids [3 0 R] >>", true), qft::body(page, true)},
          1,
          1,
          {{3, 2}}},
@@ -441,7 +397,7 @@ TEST(PageTree, ShapesAndBrokenTrees) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const qf::doc d = make_doc(c.bodies);
+        const qf::doc d = qft::make_doc(c.bodies);
         const walk w = walk_tree(d, c.root);
         EXPECT_EQ(w.result, c.result);
         std::vector<std::pair<std::int32_t, std::int32_t>> got;
@@ -454,7 +410,8 @@ TEST(PageTree, ShapesAndBrokenTrees) {
 TEST(PageTree, LongKidsArrayKeepsEveryKid) {
     std::string kids;
     for (int i = 0; i < 5000; ++i) kids += "2 0 R ";
-    const qf::doc d = make_doc({"<< /Type /Pages /Kids [" + kids + "] >>", "<< /Type /Page >>"});
+    const qf::doc d =
+        qft::make_doc({"<< /Type /Pages /Kids [" + kids + "] >>", "<< /Type /Page >>"});
     const walk w = walk_tree(d, 1);
     EXPECT_EQ(w.result, 5000);
     EXPECT_EQ(w.pages.size(), 5000u);
@@ -463,7 +420,7 @@ TEST(PageTree, LongKidsArrayKeepsEveryKid) {
 // A chain of `levels` /Pages nodes, each listing the next, with one page at the bottom. The
 // root carries a rotation and a box that must reach the page.
 qf::doc chain(int levels) {
-    std::vector<body> bodies;
+    std::vector<qft::body> bodies;
     for (int i = 1; i <= levels; ++i) {
         std::string b = "<< /Type /Pages /Kids [" + std::to_string(i + 1) + " 0 R]";
         if (i > 1) b += " /Parent " + std::to_string(i - 1) + " 0 R";
@@ -471,7 +428,7 @@ qf::doc chain(int levels) {
         bodies.emplace_back(b + " >>");
     }
     bodies.emplace_back("<< /Type /Page /Parent " + std::to_string(levels) + " 0 R >>");
-    return make_doc(bodies);
+    return qft::make_doc(bodies);
 }
 
 TEST(PageTree, NestingLimit) {

@@ -13,51 +13,6 @@
 
 namespace {
 
-// One object of a hand-made document; `packed` puts it in an object stream's text instead of
-// the file.
-struct body {
-    std::string text;
-    bool packed = false;
-    body(const char* t, bool p = false) : text(t), packed(p) {}
-    body(std::string t, bool p = false) : text(std::move(t)), packed(p) {}
-};
-
-// A doc whose object table is set up the way the loader records it. bodies[i] is object
-// i + 1; an empty text leaves that number out.
-qf::doc make_doc(const std::vector<body>& bodies) {
-    qf::doc d;
-    std::string file = "%PDF-1.4\n";
-    std::vector<qf::obj> objs;
-    for (std::size_t i = 0; i < bodies.size(); ++i) {
-        const std::string& t = bodies[i].text;
-        if (t.empty()) continue;
-        qf::obj o;
-        o.num = static_cast<std::int32_t>(i + 1);
-        if (bodies[i].packed) {
-            std::uint8_t* block = qf::arena_alloc(d, t.size());
-            std::memcpy(block, t.data(), t.size());
-            o.in_objstm = 1;
-            o.text = block;
-            o.text_len = static_cast<std::int32_t>(t.size());
-        } else {
-            o.hdr_pos = static_cast<std::int32_t>(file.size());
-            file += std::to_string(o.num) + " 0 obj\n";
-            if (t[0] == '<') o.dict_start = static_cast<std::int32_t>(file.size());
-            file += t + "\n";
-            o.endobj_pos = static_cast<std::int32_t>(file.size());
-            o.obj_end = o.endobj_pos + 6;
-            file += "endobj\n";
-        }
-        objs.push_back(o);
-        d.highest = o.num;
-    }
-    d.data.assign(file.begin(), file.end());
-    d.len = static_cast<std::int32_t>(file.size());
-    d.objects = std::move(objs);
-    qf::index_objects(d);
-    return d;
-}
-
 std::optional<std::string> resources_of(const qf::doc& d, std::int32_t page,
                                         std::int32_t first_ancestor) {
     return qf::get_resources_inherited(d, qf::find_obj(d, page), first_ancestor);
@@ -65,7 +20,7 @@ std::optional<std::string> resources_of(const qf::doc& d, std::int32_t page,
 
 struct res_case {
     const char* name;
-    std::vector<body> bodies;
+    std::vector<qft::body> bodies;
     std::int32_t page;
     std::int32_t first_ancestor;
     std::optional<std::string> want;
@@ -108,7 +63,8 @@ TEST(Resources, FoundOnThePageOrUpTheTree) {
          -1,
          "<< /ProcSet [/PDF /Text] /Font << >> >>"},
         {"by reference into an object stream with a header and a comment",
-         {"<< /Type /Page /Resources 2 0 R >>", body("% packed\n2 0 obj\n<< /Font << >> >>", true)},
+         {"<< /Type /Page /Resources 2 0 R >>",
+          qft::body("% packed\n2 0 obj\n<< /Font << >> >>", true)},
          1,
          -1,
          "<< /Font << >> >>"},
@@ -180,23 +136,23 @@ TEST(Resources, FoundOnThePageOrUpTheTree) {
          1,
          std::nullopt},
         {"page from an object stream",
-         {body("<< /Type /Page /Resources << /A 1 >> >>", true)},
+         {qft::body("<< /Type /Page /Resources << /A 1 >> >>", true)},
          1,
          -1,
          "<< /A 1 >>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const qf::doc d = make_doc(c.bodies);
+        const qf::doc d = qft::make_doc(c.bodies);
         EXPECT_EQ(resources_of(d, c.page, c.first_ancestor), c.want);
     }
 }
 
 TEST(Resources, NoStartingEntry) {
-    const qf::doc d = make_doc({"<< /Resources << >> >>"});
+    const qf::doc d = qft::make_doc({"<< /Resources << >> >>"});
     EXPECT_EQ(qf::get_resources_inherited(d, nullptr, 1), std::nullopt);
     // An entry without a dictionary: nothing, not even its parent's.
-    const qf::doc e = make_doc({"<< /Resources << /A 1 >> >>", "[ /Parent 1 0 R ]"});
+    const qf::doc e = qft::make_doc({"<< /Resources << /A 1 >> >>", "[ /Parent 1 0 R ]"});
     EXPECT_EQ(resources_of(e, 2, 1), std::nullopt);
 }
 
@@ -206,14 +162,14 @@ TEST(Resources, SearchStopsAfterThirtyTwoObjects) {
     for (const auto& [length, found] : {std::pair{32, true}, std::pair{33, false}}) {
         SCOPED_TRACE(length);
         // Object 1 is the page, object i + 1 is the parent of object i; the last has resources.
-        std::vector<body> bodies;
+        std::vector<qft::body> bodies;
         for (int i = 1; i <= length; ++i) {
             std::string b = "<< /Type /" + std::string(i == 1 ? "Page" : "Pages");
             if (i < length) b += " /Parent " + std::to_string(i + 1) + " 0 R";
             if (i == length) b += " /Resources << /Top 1 >>";
             bodies.emplace_back(b + " >>");
         }
-        const qf::doc d = make_doc(bodies);
+        const qf::doc d = qft::make_doc(bodies);
         const auto got = resources_of(d, 1, 2);
         EXPECT_EQ(got.has_value(), found);
         if (found) {

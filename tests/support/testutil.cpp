@@ -5,8 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <unistd.h>
+
+#include <cstring>
+#include <zlib.h>
 
 #include "load.h"
 
@@ -106,6 +110,51 @@ std::string simple_pdf(int pages, const std::string& mediabox) {
 
 int load(std::string_view pdf, qf::doc& d) {
     return qf::doc_load_bytes(to_vec(pdf), "test.pdf", d);
+}
+
+qf::doc make_doc(const std::vector<body>& bodies) {
+    qf::doc d;
+    std::string file = "%PDF-1.4\n";
+    std::vector<qf::obj> objs;
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        const std::string& t = bodies[i].text;
+        if (t.empty()) continue;
+        qf::obj o;
+        o.num = static_cast<std::int32_t>(i + 1);
+        if (bodies[i].packed) {
+            std::uint8_t* block = qf::arena_alloc(d, t.size());
+            std::memcpy(block, t.data(), t.size());
+            o.in_objstm = 1;
+            o.text = block;
+            o.text_len = static_cast<std::int32_t>(t.size());
+        } else {
+            o.hdr_pos = static_cast<std::int32_t>(file.size());
+            file += std::to_string(o.num) + " 0 obj\n";
+            if (t[0] == '<') o.dict_start = static_cast<std::int32_t>(file.size());
+            file += t + "\n";
+            o.endobj_pos = static_cast<std::int32_t>(file.size());
+            o.obj_end = o.endobj_pos + 6;
+            file += "endobj\n";
+        }
+        objs.push_back(o);
+        d.highest = o.num;
+    }
+    d.data.assign(file.begin(), file.end());
+    d.len = static_cast<std::int32_t>(file.size());
+    d.objects = std::move(objs);
+    qf::index_objects(d);
+    return d;
+}
+
+std::string zlib_compress(const std::string& plain) {
+    uLongf cap = compressBound(static_cast<uLong>(plain.size()));
+    std::string out(cap, '\0');
+    int r = compress2(reinterpret_cast<Bytef*>(out.data()), &cap,
+                      reinterpret_cast<const Bytef*>(plain.data()),
+                      static_cast<uLong>(plain.size()), 9);
+    if (r != Z_OK) ADD_FAILURE() << "compress2 failed: " << r;
+    out.resize(cap);
+    return out;
 }
 
 } // namespace qft

@@ -44,4 +44,20 @@ std::string simple_pdf(int pages, const std::string& mediabox = "0 0 612 792");
 // Loads bytes through the whole loader; returns doc_load's result.
 int load(std::string_view pdf, qf::doc& d);
 
+// One object of a hand-made document; `packed` puts it in an object stream's text instead of
+// the file.
+struct body {
+    std::string text;
+    bool packed = false;
+    body(const char* t, bool p = false) : text(t), packed(p) {}
+    body(std::string t, bool p = false) : text(std::move(t)), packed(p) {}
+};
+
+// A doc whose object table is set up the way the loader records it, so that later stages are
+// tested on their own. bodies[i] is object i + 1; an empty text leaves that number out.
+qf::doc make_doc(const std::vector<body>& bodies);
+
+// zlib-wrapped DEFLATE data of `plain` (zlib serves the tests as an oracle only).
+std::string zlib_compress(const std::string& plain);
+
 } // namespace qft
