@@ -199,7 +199,7 @@ void write_carried(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs,
             if (new_num <= 0) continue;
             const obj* o = find_obj(d, old_num);
             auto slot = static_cast<std::size_t>(new_num);
-            if (slot >= xref_offs.size()) xref_offs.resize(slot + 1, 0);
+            if (slot >= xref_offs.size()) xref_offs.resize(slot + 1, -1);
             xref_offs[slot] = static_cast<std::int64_t>(out.len);
             buf_format(out, "%ld 0 obj\n", static_cast<long>(new_num));
             if (!o) {
