@@ -21,16 +21,7 @@ constexpr std::int64_t max_body_len = 268435455; // 2^28 - 1
 // Past the object header that starts at hdr_pos: the number, the generation when a digit
 // follows, and "obj" with the white space after it when the keyword stands there.
 std::int32_t after_header(bytes in, std::int32_t hdr_pos) {
-    auto len = static_cast<std::int32_t>(in.size());
-    std::int32_t pos = skip_ws(in, hdr_pos, len);
-    parse_int_at(in, pos);
-    pos = skip_ws(in, pos, len);
-    if (pos < len && is_digit(in[static_cast<std::size_t>(pos)])) {
-        parse_int_at(in, pos);
-        pos = skip_ws(in, pos, len);
-    }
-    if (kw_at(in, pos, "obj")) pos = skip_ws(in, pos + 3, len);
-    return pos;
+    return skip_obj_header(in, hdr_pos, static_cast<std::int32_t>(in.size()));
 }
 
 // Where a dictionary range of the entry would end: the stream keyword, else endobj, else the

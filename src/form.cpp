@@ -110,15 +110,9 @@ std::optional<array_body> find_array_body(const doc& d, const obj& o) {
         if (o.dict_start >= 0 || o.hdr_pos < 0 || o.hdr_pos >= d.len) return std::nullopt;
         a.text = d.input();
         a.end = o.endobj_pos > o.hdr_pos && o.endobj_pos <= d.len ? o.endobj_pos : d.len;
-        p = o.hdr_pos;
-        parse_int_at(a.text, p);
-        p = skip_ws(a.text, p, a.end);
-        if (p < a.end && is_digit(a.text[p])) {
-            parse_int_at(a.text, p);
-            p = skip_ws(a.text, p, a.end);
-        }
-        if (p >= a.end || !kw_at(a.text, p, "obj")) return std::nullopt;
-        p = skip_ws(a.text, p + 3, a.end);
+        bool has_obj = false;
+        p = skip_obj_header(a.text, o.hdr_pos, a.end, &has_obj);
+        if (!has_obj) return std::nullopt;
     }
     if (p >= a.end || a.text[p] != '[') return std::nullopt;
     a.open = p;
@@ -152,14 +146,7 @@ std::int64_t indirect_length(const doc& d, std::int32_t num) {
     const obj* o = find_obj(d, num);
     if (!o || o->has_stream || o->hdr_pos < 0) return -1;
     bytes in = d.input();
-    std::int32_t p = o->hdr_pos;
-    parse_int_at(in, p);
-    p = skip_ws(in, p, d.len);
-    if (p < d.len && is_digit(in[p])) {
-        parse_int_at(in, p);
-        p = skip_ws(in, p, d.len);
-    }
-    if (kw_at(in, p, "obj")) p = skip_ws(in, p + 3, d.len);
+    std::int32_t p = skip_obj_header(in, o->hdr_pos, d.len);
     return parse_int_at(in, p);
 }
 

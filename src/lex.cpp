@@ -277,6 +277,23 @@ std::int32_t read_int_adv(bytes d, std::int32_t end, std::int32_t& cursor) {
     return signed_value(value, negative);
 }
 
+std::int32_t skip_obj_header(bytes d, std::int32_t pos, std::int32_t end, bool* has_obj) {
+    if (has_obj) *has_obj = false;
+    pos = skip_ws(d, pos, end);
+    parse_int_at(d, pos);
+    pos = skip_ws(d, pos, end);
+    if (pos >= 0 && pos < end && static_cast<std::size_t>(pos) < d.size() &&
+        is_digit(d[static_cast<std::size_t>(pos)])) {
+        parse_int_at(d, pos);
+        pos = skip_ws(d, pos, end);
+    }
+    if (kw_at(d, pos, "obj")) {
+        if (has_obj) *has_obj = true;
+        pos = skip_ws(d, pos + 3, end);
+    }
+    return pos;
+}
+
 void parse_length(bytes d, std::int32_t from, std::int32_t end, std::int32_t& direct,
                   std::int32_t& objnum) {
     direct = -1;

@@ -52,6 +52,11 @@ std::int32_t parse_int_at(bytes d, std::int32_t& cursor);
 // Integer at cursor bounded by end ("+" or "-" allowed); moves the cursor even on failure.
 std::int32_t read_int_adv(bytes d, std::int32_t end, std::int32_t& cursor);
 
+// Past an object header "N G obj" that starts at pos: the number, the generation when a digit
+// follows, and the keyword obj with the white space after it when it stands there; white space
+// is skipped up to end. `has_obj` tells whether the keyword was there.
+std::int32_t skip_obj_header(bytes d, std::int32_t pos, std::int32_t end, bool* has_obj = nullptr);
+
 // A stream's /Length between from and end: sets at most one of direct / objnum (both -1 first).
 void parse_length(bytes d, std::int32_t from, std::int32_t end, std::int32_t& direct,
                   std::int32_t& objnum);

@@ -263,14 +263,7 @@ std::int32_t indirect_length(const doc& d, std::int32_t num, std::vector<std::in
     auto& slot = cache[static_cast<std::size_t>(o - d.objects.data())];
     if (slot != length_unread) return slot;
     const bytes in = d.input();
-    std::int32_t cursor = o->hdr_pos;
-    parse_int_at(in, cursor);
-    cursor = skip_ws(in, cursor, d.len);
-    if (cursor < d.len && is_digit(at(in, cursor))) {
-        parse_int_at(in, cursor);
-        cursor = skip_ws(in, cursor, d.len);
-    }
-    if (kw_at(in, cursor, "obj")) cursor = skip_ws(in, cursor + 3, d.len);
+    std::int32_t cursor = skip_obj_header(in, o->hdr_pos, d.len);
     slot = parse_int_at(in, cursor);
     return slot;
 }

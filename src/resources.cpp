@@ -76,15 +76,10 @@ std::int32_t referenced_dict_start(bytes b, std::int32_t pos, std::int32_t end) 
             continue;
         }
         if (!is_digit(b[pos])) break;
-        std::int32_t t = pos;
-        parse_int_at(b, t);
-        t = skip_ws(b, t, end);
-        if (t < end && is_digit(b[t])) {
-            parse_int_at(b, t);
-            t = skip_ws(b, t, end);
-        }
-        if (!kw_at(b, t, "obj")) break;
-        pos = skip_ws(b, t + 3, end);
+        bool has_obj = false;
+        const std::int32_t t = skip_obj_header(b, pos, end, &has_obj);
+        if (!has_obj) break; // a number without "obj" ends the stepping, at the number
+        pos = t;
     }
     return pos;
 }

@@ -445,3 +445,27 @@ TEST(Lex, SxRngCmpSortsByFirstOnly) {
     EXPECT_EQ(qf::sx_rng_cmp(a, c), -1);
     EXPECT_EQ(qf::sx_rng_cmp(c, a), 1);
 }
+
+TEST(Lex, SkipObjHeader) {
+    struct {
+        const char* text;
+        std::int32_t end; // -1: the whole text
+        std::int32_t pos;
+        bool has_obj;
+    } cases[] = {
+        {"12 0 obj\n<< >>", -1, 9, true},   {"12 0 obj<<", -1, 8, true},
+        {"12 obj [1]", -1, 7, true},   // no generation
+        {"12 0 objx", -1, 5, false},   // not the keyword: stops on it
+        {"12 0 R", -1, 5, false},      // a reference, not a header
+        {"12 0 obj   ", 10, 10, true}, // white space skipped only up to end
+        {"  7 3 obj\r\n(x)", -1, 11, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto v = qft::bv(c.text);
+        const auto end = c.end < 0 ? static_cast<std::int32_t>(v.size()) : c.end;
+        bool has_obj = !c.has_obj;
+        EXPECT_EQ(qf::skip_obj_header(v, 0, end, &has_obj), c.pos);
+        EXPECT_EQ(has_obj, c.has_obj);
+    }
+}
