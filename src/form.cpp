@@ -9,6 +9,7 @@
 #include "filters.h"
 #include "lex.h"
 #include "outbuf.h"
+#include "renumber.h"
 #include "resources.h"
 
 namespace qf {
@@ -23,10 +24,70 @@ bool has_stream_data(const doc& d, const obj* o) {
            o->data_end <= d.len;
 }
 
+// The value of a non-stream object: its text from an object stream, or what stands between
+// its header and endobj in the file, without the white space around it.
+std::optional<std::string_view> object_value(const doc& d, std::int32_t num) {
+    const obj* o = find_obj(d, num);
+    if (!o || o->has_stream) return std::nullopt;
+    std::string_view text;
+    if (o->in_objstm) {
+        if (!o->text) return std::nullopt;
+        text = {reinterpret_cast<const char*>(o->text), static_cast<std::size_t>(o->text_len)};
+    } else {
+        if (o->hdr_pos < 0 || o->endobj_pos <= o->hdr_pos || o->endobj_pos > d.len)
+            return std::nullopt;
+        const std::int32_t from = skip_obj_header(d.input(), o->hdr_pos, o->endobj_pos);
+        if (from >= o->endobj_pos) return std::nullopt;
+        text = {reinterpret_cast<const char*>(d.data.data()) + from,
+                static_cast<std::size_t>(o->endobj_pos - from)};
+    }
+    while (!text.empty() && is_pdf_ws(static_cast<std::uint8_t>(text.back())))
+        text.remove_suffix(1);
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+// The filter rules read /Filter and /DecodeParms as direct values, and a value copied into the
+// form must not name an object of the input. A dictionary that gives either as an indirect
+// reference is therefore handed over as a copy with the referenced values written in.
+std::optional<std::string> with_filter_values_resolved(const doc& d, bytes text, std::int32_t from,
+                                                       std::int32_t to) {
+    std::string copy(reinterpret_cast<const char*>(text.data()) + from,
+                     static_cast<std::size_t>(to - from));
+    bool resolved = false;
+    for (std::string_view key : {"Filter", "DecodeParms", "DP"}) {
+        const bytes view(reinterpret_cast<const std::uint8_t*>(copy.data()), copy.size());
+        const auto end = static_cast<std::int32_t>(copy.size());
+        const std::int32_t at = find_name(view, 0, end, key);
+        if (at < 0) continue;
+        const std::int32_t value =
+            skip_ws(view, at + 1 + static_cast<std::int32_t>(key.size()), end);
+        if (value >= end || !is_digit(view[static_cast<std::size_t>(value)])) continue;
+        std::int32_t num = 0;
+        std::size_t ref_end = 0;
+        if (!match_ref(view, static_cast<std::size_t>(value), num, ref_end)) continue;
+        const std::optional<std::string_view> target = object_value(d, num);
+        if (!target) continue;
+        copy.replace(static_cast<std::size_t>(value), ref_end - static_cast<std::size_t>(value),
+                     " " + std::string(*target) + " ");
+        resolved = true;
+    }
+    if (!resolved) return std::nullopt;
+    return copy;
+}
+
 int decode_stream_obj(const doc& d, const obj& o, streamout& out) {
-    std::int32_t dict_end = o.stream_pos > 0 ? o.stream_pos : o.endobj_pos;
-    return content_decode(d.input(), o.dict_start, dict_end, d.data.data() + o.data_start,
-                          o.data_end - o.data_start, out);
+    const std::int32_t dict_end = o.stream_pos > 0 ? o.stream_pos : o.endobj_pos;
+    const std::uint8_t* data = d.data.data() + o.data_start;
+    const std::int32_t data_len = o.data_end - o.data_start;
+    if (o.dict_start >= 0 && dict_end > o.dict_start && dict_end <= d.len) {
+        if (auto dict = with_filter_values_resolved(d, d.input(), o.dict_start, dict_end)) {
+            const bytes view(reinterpret_cast<const std::uint8_t*>(dict->data()), dict->size());
+            return content_decode(view, 0, static_cast<std::int32_t>(dict->size()), data, data_len,
+                                  out);
+        }
+    }
+    return content_decode(d.input(), o.dict_start, dict_end, data, data_len, out);
 }
 
 void fail_unsupported(std::int32_t page_number) {
