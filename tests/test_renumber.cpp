@@ -31,6 +31,10 @@ struct remap_case {
     std::string expected;
 };
 
+void PrintTo(const remap_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 // With the map 5 -> 23, 6 -> 24, 10 -> 41, 12 -> 40.
 const std::vector<remap_case> remap_cases = {
     {"font entry", "<< /Font << /F1 5 0 R >> >>", "<< /Font << /F1 23 0 R >> >>"},
