@@ -66,15 +66,26 @@ std::string_view text_at(bytes text, std::int32_t from, std::int32_t to) {
     return {reinterpret_cast<const char*>(text.data()) + from, static_cast<std::size_t>(to - from)};
 }
 
+// Room for n more bytes; false when the stage's output would pass the limit. Growth doubles
+// but stops at the limit, so a stage never holds a block larger than its largest output.
+bool make_room(byte_vec& out, std::size_t n) {
+    if (n > stage_output_limit - out.size()) return false;
+    const std::size_t needed = out.size() + n;
+    if (needed > out.capacity())
+        out.reserve(
+            std::min<std::size_t>(std::max(needed, 2 * out.capacity()), stage_output_limit));
+    return true;
+}
+
 // Appends n bytes; false when the stage's output would pass the limit.
 bool put(byte_vec& out, const std::uint8_t* p, std::size_t n) {
-    if (n > stage_output_limit - out.size()) return false;
+    if (!make_room(out, n)) return false;
     out.insert(out.end(), p, p + n);
     return true;
 }
 
 bool put_repeated(byte_vec& out, std::size_t n, std::uint8_t value) {
-    if (n > stage_output_limit - out.size()) return false;
+    if (!make_room(out, n)) return false;
     out.insert(out.end(), n, value);
     return true;
 }
@@ -318,6 +329,13 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
         }
         if (chain_len == 0) return 1;
     }
+
+    // A name we cannot undo sends the stream to be carried whatever the stages before it
+    // produce; decoding those first would only spend time and memory (a few bytes through
+    // repeated run-length stages can grow to the stage limit) on bytes that are dropped.
+    for (std::size_t k = 0; k < chain_len; ++k)
+        if (stage_of(chain[k]) == stage_kind::unknown)
+            return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
 
     byte_vec current;
     bytes stage_input(data, static_cast<std::size_t>(data_len));

@@ -236,6 +236,10 @@ TEST(ContentDecode, CarriesWhatItCannotUndo) {
          " /Filter [/AHx /DCTDecode] /DecodeParms [null << /Q 1 >>]"},
         {"unknown stage after a known one", "<< /Filter [/AHx /LZWDecode] >>", "4142",
          " /Filter [/AHx /LZWDecode]"},
+        // Two bytes that five run-length stages would grow past the stage limit: the unknown
+        // last name is seen before any stage runs, so nothing is decoded only to be dropped.
+        {"unknown stage after expanding ones", "<< /Filter [/RL /RL /RL /RL /RL /LZWDecode] >>",
+         "\x81\x81", " /Filter [/RL /RL /RL /RL /RL /LZWDecode]"},
         {"names are case-sensitive", "<< /Filter /flatedecode >>", qft::zlib_compress("x"),
          " /Filter /flatedecode"},
         {"hex with g", "<< /Filter /AHx >>", "41g2>", " /Filter /AHx"},
