@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev zlib1g-dev
+packages=(gcc g++ cmake make pkg-config libgtest-dev libgmock-dev zlib1g-dev
           qpdf poppler-utils ghostscript groff img2pdf python3 python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
