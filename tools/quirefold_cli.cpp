@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,10 +40,13 @@ int sheet_code(const std::string& name) {
     return -100;
 }
 
-// The sheet size a booklet was written on, read back from its first page's /MediaBox.
+// The sheet size a booklet was written on, read back from its first side's /MediaBox, which
+// follows the catalog and the page tree near the start of the file.
 const char* sheet_name_of(const char* path) {
     std::ifstream f(path, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::string text(std::size_t{4} << 20, '\0');
+    f.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(f.gcount()));
     auto at = text.find("/MediaBox [0 0 ");
     if (at == std::string::npos) return "unknown size";
     std::string w = text.substr(at + 15, text.find(' ', at + 15) - (at + 15));
