@@ -106,10 +106,13 @@ struct carry_set {
     }
 };
 
-int collect_into(const doc& d, std::int32_t nsheets, renumber_map& map) {
+int collect_into(const doc& d, std::int32_t nsheets, renumber_map& map,
+                 const std::vector<std::uint8_t>* placed) {
     // Resource references, in order of first appearance over the pages.
     carry_set carry(d.highest);
-    for (const pageinfo& page : d.pages) {
+    for (std::size_t i = 0; i < d.pages.size(); ++i) {
+        if (placed && (i >= placed->size() || !(*placed)[i])) continue;
+        const pageinfo& page = d.pages[i];
         const obj* o = find_obj(d, page.obj_num);
         if (!o) continue;
         std::optional<std::string> res = get_resources_inherited(d, o, page.parent_num);
@@ -170,10 +173,11 @@ std::vector<std::int32_t> scan_refs(bytes text) {
     return refs;
 }
 
-int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map) {
+int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map,
+                    const std::vector<std::uint8_t>* placed) {
     map = renumber_map{};
     try {
-        if (collect_into(d, nsheets, map) == 0) return 0;
+        if (collect_into(d, nsheets, map, placed) == 0) return 0;
     } catch (const std::bad_alloc&) {
         set_error("out of memory");
     }

@@ -15,8 +15,10 @@ namespace qf {
 // Numbers of the references found in text, in order, repeats kept.
 std::vector<std::int32_t> scan_refs(bytes text);
 
-// Fills the map; 0, or -1 after setting a message.
-int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map);
+// Fills the map with what the resources of the pages reference (with `placed`, only of the
+// pages whose entry is non-zero, by page list index); 0, or -1 after setting a message.
+int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map,
+                    const std::vector<std::uint8_t>* placed = nullptr);
 
 // Appends every carried object; xref_offs is indexed by output number.
 void write_carried(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs,

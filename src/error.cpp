@@ -2,11 +2,21 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace qf {
 
 namespace {
 char g_err[1024];
+thread_local std::string* t_scoped = nullptr;
+} // namespace
+
+error_scope::error_scope(std::string& text) : previous(t_scoped) {
+    text.clear();
+    t_scoped = &text;
+}
+error_scope::~error_scope() {
+    t_scoped = previous;
 }
 
 int bounded_format(char* dst, std::size_t n, const char* fmt, ...) {
@@ -36,18 +46,26 @@ std::string format(const char* fmt, ...) {
 void set_error(const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(g_err, sizeof g_err, fmt, ap);
+    char text[sizeof g_err];
+    std::vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
+    if (t_scoped)
+        *t_scoped = text;
+    else
+        std::memcpy(g_err, text, std::strlen(text) + 1);
 }
 
 void clear_error() {
-    g_err[0] = '\0';
+    if (t_scoped)
+        t_scoped->clear();
+    else
+        g_err[0] = '\0';
 }
 bool error_is_set() {
-    return g_err[0] != '\0';
+    return t_scoped ? !t_scoped->empty() : g_err[0] != '\0';
 }
 const char* last_error() {
-    return g_err;
+    return t_scoped ? t_scoped->c_str() : g_err;
 }
 
 } // namespace qf

@@ -15,6 +15,18 @@ int bounded_format(char* dst, std::size_t n, const char* fmt, ...)
 // The whole formatted text, never cut.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// While alive, the messages of this thread go to `text` instead of the process-wide last-error
+// text, so that calls of the imposition interface keep their messages to themselves.
+struct error_scope {
+    explicit error_scope(std::string& text);
+    ~error_scope();
+    error_scope(const error_scope&) = delete;
+    error_scope& operator=(const error_scope&) = delete;
+
+  private:
+    std::string* previous;
+};
+
 // Replaces the last-error text (cut silently at 1023 bytes).
 void set_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void clear_error();

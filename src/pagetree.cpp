@@ -291,3 +291,15 @@ int resolve_pages(const doc& d, std::int32_t node, std::vector<pageinfo>& pages,
 }
 
 } // namespace qf
+
+namespace qf {
+
+pageinfo effective_pageinfo(const doc& d, std::int32_t page) {
+    pageinfo pi = d.pages[static_cast<std::size_t>(page) - 1];
+    std::optional<std::int32_t> own;
+    if (const obj* o = find_obj(d, pi.obj_num)) own = obj_rotate_own(d, *o);
+    pi.rotate = norm_rotate(own ? *own : pi.inherited_rotate);
+    return pi;
+}
+
+} // namespace qf

@@ -43,3 +43,11 @@ int resolve_pages(const doc& d, std::int32_t node, std::vector<pageinfo>& pages,
                   std::vector<std::uint8_t>& visited, const inherited_attrs& inh, int depth = 0);
 
 } // namespace qf
+
+namespace qf {
+
+// Page `page` (1-based) of the page list with its effective rotation, 0..359: its own /Rotate,
+// else the one it inherits.
+pageinfo effective_pageinfo(const doc& d, std::int32_t page);
+
+} // namespace qf

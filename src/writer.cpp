@@ -8,6 +8,7 @@
 
 #include "carried.h"
 #include "error.h"
+#include "impose.h"
 #include "outbuf.h"
 #include "plan.h"
 #include "renumber.h"
@@ -96,26 +97,28 @@ int write_output(bytes content, const char* out_path) {
     return 1;
 }
 
-int booklet_doc(const doc& d, const char* out_path, std::int32_t sheet_size) {
-    // A side may fail without a message of its own; starting empty tells that case apart.
-    clear_error();
+bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, buf& out) {
+    const auto nsheets = static_cast<std::int64_t>(plan.sheets.size());
+    if (!numbering_fits(numbers_per_sheet * nsheets, out_name)) return false;
 
-    booklet_plan plan;
-    if (!make_plan(d, out_path, sheet_size, plan)) return 0;
-    const std::int64_t nsheets = plan.nsheets;
-    if (!numbering_fits(numbers_per_sheet * nsheets, out_path)) return 0;
+    // Only the pages the plan places bring their resources along.
+    std::vector<std::uint8_t> placed(d.pages.size(), 0);
+    for (const sheet_plan& sh : plan.sheets)
+        for (const slot_plan* sl : {&sh.front.left, &sh.front.right, &sh.back.left, &sh.back.right})
+            if (sl->page >= 1 && static_cast<std::uint64_t>(sl->page) <= d.pages.size())
+                placed[static_cast<std::size_t>(sl->page) - 1] = 1;
 
     renumber_map map;
-    if (collect_carried(d, plan.nsheets, map) != 0) return 0;
+    if (collect_carried(d, static_cast<std::int32_t>(nsheets), map, &placed) != 0) return false;
     const auto n_carried = static_cast<std::int64_t>(map.old_nums.size());
     const std::int64_t max_num = numbers_per_sheet * nsheets + n_carried;
-    if (!numbering_fits(max_num, out_path)) return 0;
+    if (!numbering_fits(max_num, out_name)) return false;
 
     std::vector<std::int64_t> xref_offs(static_cast<std::size_t>(max_num + 4), -1);
-    buf out;
+    buf_release(out);
     if (!buf_reserve_first(out)) {
         set_error("out of memory");
-        return 0;
+        return false;
     }
 
     buf_text(out, "%PDF-1.4\n");
@@ -125,26 +128,52 @@ int booklet_doc(const doc& d, const char* out_path, std::int32_t sheet_size) {
     xref_offs[1] = static_cast<std::int64_t>(out.len);
     buf_text(out, "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
     xref_offs[2] = static_cast<std::int64_t>(out.len);
-    append_page_tree(out, plan.nsheets);
+    append_page_tree(out, static_cast<std::int32_t>(nsheets));
 
-    const auto page_count = static_cast<std::int32_t>(d.pages.size());
-    for (std::int32_t i = 0; i < plan.nsheets; ++i) {
-        const sheet_slots slots = slots_of_sheet(plan, page_count, i);
+    const side_style style{plan.sheet.w, plan.sheet.h, plan.fold_marks ? plan.fold_mark_len : 0};
+    for (std::int64_t i = 0; i < nsheets; ++i) {
+        const sheet_plan& sh = plan.sheets[static_cast<std::size_t>(i)];
         const auto base = static_cast<std::int32_t>(first_sheet_obj + numbers_per_sheet * i);
         const side_numbers front{base, base + 1, base + 2, base + 3};
         const side_numbers back{base + 4, base + 5, base + 6, base + 7};
-        if (emit_side(d, out, xref_offs, plan.sheet_w, plan.sheet_h, front, slots.front_left,
-                      slots.front_right, map) < 0 ||
-            emit_side(d, out, xref_offs, plan.sheet_w, plan.sheet_h, back, slots.back_left,
-                      slots.back_right, map) < 0) {
+        if (emit_side(d, out, xref_offs, style, front, sh.front, map) < 0 ||
+            emit_side(d, out, xref_offs, style, back, sh.back, map) < 0) {
             if (!error_is_set()) set_error("failed to build output (damaged page tree or content)");
-            return 0;
+            return false;
         }
     }
 
     write_carried(d, out, xref_offs, map);
     append_xref_and_trailer(out, xref_offs, max_num);
+    if (out.failed || out.len == 0) {
+        set_error("failed to build output");
+        return false;
+    }
+    return true;
+}
 
+layout_options classic_layout(std::int32_t sheet_size) {
+    layout_options opt;
+    if (sheet_size < 0) {
+        opt.sheet_from = sheet_choice::classic_auto;
+    } else {
+        opt.sheet_from = sheet_choice::given;
+        opt.sheet = classic_sheet(sheet_size);
+    }
+    return opt;
+}
+
+int booklet_doc(const doc& d, const char* out_path, std::int32_t sheet_size) {
+    // A side may fail without a message of its own; starting empty tells that case apart.
+    clear_error();
+
+    booklet_plan checks;
+    if (!make_plan(d, out_path, sheet_size, checks)) return 0;
+    impose_plan plan;
+    if (plan_imposition(d, classic_layout(sheet_size), plan) != plan_status::ok) return 0;
+
+    buf out;
+    if (!build_booklet(d, plan, out_path, out)) return 0;
     if (!write_output(bytes(out.data, static_cast<std::size_t>(out.len)), out_path)) return 0;
     clear_error();
     return 1;

@@ -4,11 +4,21 @@
 #include <cstdint>
 
 #include "doc.h"
+#include "layout.h"
+#include "outbuf.h"
 
 namespace qf {
 
 // 1 when the output file has been written and closed; 0 after setting a message.
 int booklet_doc(const doc& d, const char* out_path, std::int32_t sheet_size);
+
+// Builds the whole booklet of a plan in `out`; false after setting a message. `out_name` names
+// the output in messages.
+bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, buf& out);
+
+// The options of the classic layout for a sheet size code (negative: the classic automatic
+// choice).
+layout_options classic_layout(std::int32_t sheet_size);
 
 // The cross-reference table holds 10-digit offsets read as 32-bit values, so an output file
 // must stay below 2^31 bytes.
