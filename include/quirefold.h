@@ -8,9 +8,9 @@
 #define QUIREFOLD_H
 
 #define QUIREFOLD_VERSION_MAJOR 0
-#define QUIREFOLD_VERSION_MINOR 1
+#define QUIREFOLD_VERSION_MINOR 2
 #define QUIREFOLD_VERSION_PATCH 0
-#define QUIREFOLD_VERSION "0.1.0"
+#define QUIREFOLD_VERSION "0.2.0"
 
 #if defined(__GNUC__)
 #define QUIREFOLD_API __attribute__((visibility("default")))

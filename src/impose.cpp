@@ -146,16 +146,18 @@ plan_status plan_imposition(const doc& d, const layout_options& opt, impose_plan
     std::string why;
     if (!resolve_page_ranges(opt.pages, plan.input_pages, sequence, why)) {
         set_error("pages: %s", why.c_str());
+        plan.bad_option = "pages";
         return plan_status::bad_option;
     }
 
     plan.sheet = choose_sheet(d, opt);
     const rect cell = slot_cell(plan.sheet.w, plan.sheet.h, false, opt.margin, opt.gutter);
     if (!(cell.w > 0) || !(cell.h > 0)) {
-        set_error("margin: margin %s pt and gutter %s pt leave no room for pages on a %s x %s pt "
-                  "sheet",
-                  num_str(opt.margin).c_str(), num_str(opt.gutter).c_str(),
-                  num_str(plan.sheet.w).c_str(), num_str(plan.sheet.h).c_str());
+        set_error("%s: margin %s pt and gutter %s pt leave no room for pages on a %s x %s pt sheet",
+                  opt.margin > 0 ? "margin" : "gutter", num_str(opt.margin).c_str(),
+                  num_str(opt.gutter).c_str(), num_str(plan.sheet.w).c_str(),
+                  num_str(plan.sheet.h).c_str());
+        plan.bad_option = opt.margin > 0 ? "margin" : "gutter";
         return plan_status::bad_option;
     }
 

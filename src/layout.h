@@ -66,6 +66,7 @@ struct impose_plan {
     bool fold_marks = false;
     double fold_mark_len = 0;
     std::vector<std::string> warnings;
+    const char* bad_option = ""; // the option a bad_option status is about
 };
 
 } // namespace qf

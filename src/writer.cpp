@@ -3,7 +3,9 @@
 // the output file, so a failed build never touches the output path.
 #include "writer.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "carried.h"
@@ -69,16 +71,20 @@ bool output_size_ok(std::uint64_t len, const char* out_path) {
     return false;
 }
 
-int write_output(bytes content, const char* out_path) {
+int write_output(bytes content, const char* out_path, bool with_reason) {
     // A failed output buffer has no storage and so no length.
     if (content.empty()) {
         set_error("failed to build output");
         return 0;
     }
     if (!output_size_ok(content.size(), out_path)) return 0;
+    errno = 0;
     std::FILE* f = std::fopen(out_path, "wb");
     if (!f) {
-        set_error("cannot write %s", out_path);
+        if (with_reason && errno != 0)
+            set_error("cannot write %s: %s", out_path, std::strerror(errno));
+        else
+            set_error("cannot write %s", out_path);
         return 0;
     }
     // Unbuffered, so the one write below goes straight to the file and a full disk shows

@@ -30,6 +30,7 @@ bool output_size_ok(std::uint64_t len, const char* out_path);
 
 // The write stage: refuses an empty (failed) or too large output before opening anything,
 // then creates the file and writes it in one write. 1, or 0 after setting a message.
-int write_output(bytes content, const char* out_path);
+// With `with_reason` the system's reason follows "cannot write <path>" after ": ".
+int write_output(bytes content, const char* out_path, bool with_reason = false);
 
 } // namespace qf

@@ -20,8 +20,9 @@ outcome cli(const std::string& args, const std::string& dir) {
     return o;
 }
 
-const std::string usage = "usage: quirefold [--sheet auto|a4|letter|a3] INPUT OUTPUT\n"
-                          "       quirefold --pages INPUT\n";
+const std::string usage = "usage: quirefold [OPTIONS] INPUT OUTPUT\n"
+                          "       quirefold [OPTIONS] --plan INPUT\n"
+                          "       quirefold --count INPUT\n";
 const std::string sample = std::string(QF_FIXTURE_DIR) + "/../../samples/sample.pdf";
 
 struct cli_case {
@@ -44,9 +45,9 @@ TEST(Cli, Invocations) {
     std::string dir = qft::temp_dir();
     std::string junk = dir + "/junk.txt";
     qft::write_file(junk, "not a pdf at all\n");
+    const std::string o = dir + "/o.pdf";
     const cli_case cases[] = {
-        {"pages", "--pages " + sample, 0, "6\n", ""},
-        {"pages short", "-p " + sample, 0, "6\n", ""},
+        {"count", "--count " + sample, 0, "6\n", ""},
         {"booklet auto", sample + " " + dir + "/b1.pdf", 0,
          dir + "/b1.pdf: 6 pages on 2 sheets (4 sides), A4\n", ""},
         {"booklet a4", "--sheet a4 " + sample + " " + dir + "/b2.pdf", 0,
@@ -55,31 +56,70 @@ TEST(Cli, Invocations) {
          dir + "/b3.pdf: 6 pages on 2 sheets (4 sides), A3\n", ""},
         {"booklet letter =", "--sheet=letter " + sample + " " + dir + "/b4.pdf", 0,
          dir + "/b4.pdf: 6 pages on 2 sheets (4 sides), Letter\n", ""},
+        {"custom sheet", "--sheet 11x17in " + sample + " " + dir + "/b5.pdf", 0,
+         dir + "/b5.pdf: 6 pages on 2 sheets (4 sides), custom 1224.00 x 792.00 pt\n", ""},
+        {"selection and signatures",
+         "--pages 1-3 --signature 1 --cover " + sample + " " + dir + "/b6.pdf", 0,
+         dir + "/b6.pdf: 3 pages on 1 sheet (2 sides), A4\n", ""},
+        {"every layout option",
+         "--binding right --flip long --margin 5mm --gutter=0.5cm "
+         "--creep 1pt --scale shrink --fold-marks " +
+             sample + " " + dir + "/b7.pdf",
+         0, dir + "/b7.pdf: 6 pages on 2 sheets (4 sides), A4\n", ""},
+        {"scale none warns of cut pages",
+         "--scale none --sheet a5 " + sample + " " + dir + "/b8.pdf", 0,
+         dir + "/b8.pdf: 6 pages on 2 sheets (4 sides), A5\n",
+         "quirefold: warning: 6 pages are larger than their slot and cut at its edges (first: "
+         "page 1)\n"},
+        {"plan", "--plan --pages 1 " + sample, 0, "{\"sheet\": {\"name\": \"A4\"*", ""},
         {"help", "--help", 0, usage + "*", ""},
-        {"version", "--version", 0, "quirefold 0.1.0\n", ""},
+        {"version", "--version", 0, "quirefold 0.2.0\n", ""},
         {"no arguments", "", 2, "", "quirefold: expected INPUT and OUTPUT\n" + usage},
         {"one argument", sample, 2, "", "quirefold: expected INPUT and OUTPUT\n" + usage},
         {"three arguments", "a b c", 2, "", "quirefold: expected INPUT and OUTPUT\n" + usage},
         {"unknown option", "--frobnicate a b", 2, "",
          "quirefold: unknown option: --frobnicate\n" + usage},
-        {"unknown sheet", "--sheet tabloid a b", 2, "",
-         "quirefold: unknown sheet size: tabloid\n" + usage},
+        {"old page count option", "-p " + sample, 2, "", "quirefold: unknown option: -p\n" + usage},
+        {"unknown sheet", "--sheet folio " + sample + " " + o, 2, "",
+         "quirefold: sheet: unknown sheet size \"folio\" (a3, a4, a5, b4, b5, letter, legal, "
+         "tabloid, or WxH with pt, mm, cm or in)\n" +
+             usage},
         {"sheet without value", "--sheet", 2, "",
          "quirefold: option needs a value: --sheet\n" + usage},
-        {"pages without input", "--pages", 2, "", "quirefold: --pages takes one INPUT\n" + usage},
-        {"missing input", dir + "/none.pdf " + dir + "/o.pdf", 1, "",
+        {"count without input", "--count", 2, "", "quirefold: --count takes one INPUT\n" + usage},
+        {"bad binding", "--binding up a b", 2, "",
+         "quirefold: --binding takes left or right: up\n" + usage},
+        {"bad flip", "--flip=wide a b", 2, "",
+         "quirefold: --flip takes short or long: wide\n" + usage},
+        {"bad scale", "--scale big a b", 2, "",
+         "quirefold: --scale takes fit, shrink or none: big\n" + usage},
+        {"bad length", "--margin 5furlongs a b", 2, "",
+         "quirefold: --margin takes a length such as 12, 12pt, 5mm or 0.5in: 5furlongs\n" + usage},
+        {"negative length", "--gutter -3 a b", 2, "",
+         "quirefold: --gutter takes a length such as 12, 12pt, 5mm or 0.5in: -3\n" + usage},
+        {"bad signature", "--signature two a b", 2, "",
+         "quirefold: --signature takes a number of sheets: two\n" + usage},
+        {"bad range", "--pages 1-x " + sample + " " + o, 2, "",
+         "quirefold: pages: bad page range \"1-x\"\n" + usage},
+        {"range past the end", "--pages 2-9 " + sample + " " + o, 2, "",
+         "quirefold: pages: page 9 is outside the document (6 pages)\n" + usage},
+        {"margins leave no room", "--margin 11in " + sample + " " + o, 2, "",
+         "quirefold: margin: margin 792 pt and gutter 0 pt leave no room for pages on a 841.8900 "
+         "x 595.2800 pt sheet\n" +
+             usage},
+        {"missing input", dir + "/none.pdf " + o, 1, "",
          "quirefold: cannot open " + dir + "/none.pdf\n"},
-        {"not a pdf", "--pages " + junk, 1, "",
+        {"not a pdf", "--count " + junk, 1, "",
          "quirefold: no PDF objects found \xE2\x80\x94 not a PDF: " + junk + "\n"},
         {"unwritable output", sample + " " + dir + "/no/such/dir/o.pdf", 1, "",
-         "quirefold: cannot write " + dir + "/no/such/dir/o.pdf\n"},
+         "quirefold: cannot write " + dir + "/no/such/dir/o.pdf: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        outcome o = cli(c.args, dir);
-        EXPECT_EQ(o.status, c.status);
-        EXPECT_TRUE(matches(c.out, o.out)) << "stdout: " << o.out;
-        EXPECT_EQ(o.err, c.err);
+        outcome out = cli(c.args, dir);
+        EXPECT_EQ(out.status, c.status);
+        EXPECT_TRUE(matches(c.out, out.out)) << "stdout: " << out.out;
+        EXPECT_EQ(out.err, c.err);
     }
-    EXPECT_FALSE(qft::file_exists(dir + "/o.pdf"));
+    EXPECT_FALSE(qft::file_exists(o));
 }

@@ -1,71 +1,91 @@
-// quirefold: command-line front end of the library.
+// quirefold: command-line front end of the imposition library.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "quirefold.h"
+#include "preview.h"
+#include "quirefold_impose.h"
 
 namespace {
 
-const char* const usage_line = "usage: quirefold [--sheet auto|a4|letter|a3] INPUT OUTPUT\n"
-                               "       quirefold --pages INPUT\n";
+const char* const usage_lines = "usage: quirefold [OPTIONS] INPUT OUTPUT\n"
+                                "       quirefold [OPTIONS] --plan INPUT\n"
+                                "       quirefold --count INPUT\n";
 
 void print_help() {
-    std::printf("%s", usage_line);
-    std::printf("\nTurns a PDF into a print-ready saddle-stitch booklet: each side of a landscape\n"
-                "sheet carries two pages, in the order that makes a booklet when the printed\n"
-                "sheets are nested and folded.\n\n"
-                "  -s, --sheet SIZE   sheet size: auto (default), a4, letter or a3\n"
-                "  -p, --pages        print the page count of INPUT\n"
-                "  -h, --help         show this help\n"
-                "  -V, --version      show the version\n");
+    std::printf("%s", usage_lines);
+    std::printf(
+        "\nTurns a PDF into a print-ready saddle-stitch booklet: each side of a landscape sheet\n"
+        "carries two pages, in the order that makes a booklet when the printed sheets are\n"
+        "nested and folded. Print it double-sided, flipping on the short edge (or see --flip).\n\n"
+        "Layout:\n"
+        "  -s, --sheet SIZE     auto (default: the standard size nearest to the first page),\n"
+        "                       a3, a4, a5, b4, b5, letter, legal, tabloid, or WxH[UNIT]\n"
+        "                       such as 300x200mm; always landscape\n"
+        "      --signature N    sheets per signature (0, the default: one signature)\n"
+        "      --binding SIDE   left (default) or right (right-to-left reading)\n"
+        "      --flip EDGE      short (default) or long: the duplex printer's flip edge\n"
+        "      --cover          keep the last page as the back cover\n"
+        "      --pages RANGES   pages in the order given: 1-5,8,11-z  z-1  r3-r1\n"
+        "      --margin LEN     blank space at the sheet's outer edges\n"
+        "      --gutter LEN     blank space between the two pages at the fold\n"
+        "      --creep LEN      move the innermost sheet's pages toward the fold by LEN\n"
+        "      --scale MODE     fit (default), shrink (never enlarge) or none (100 %%)\n"
+        "      --fold-marks     short marks at the ends of the fold line\n"
+        "  LEN is a number with an optional unit: pt (default), mm, cm or in.\n\n"
+        "Output:\n"
+        "      --plan           print the plan as JSON and write no booklet\n"
+        "      --preview FILE   also draw the plan as an SVG picture\n"
+        "      --count          print the page count of INPUT\n"
+        "  -h, --help           show this help\n"
+        "  -V, --version        show the version\n");
 }
 
-int usage_error(const char* what, const char* arg) {
+int usage_error(const std::string& what, const char* arg = nullptr) {
     if (arg)
-        std::fprintf(stderr, "quirefold: %s: %s\n", what, arg);
+        std::fprintf(stderr, "quirefold: %s: %s\n", what.c_str(), arg);
     else
-        std::fprintf(stderr, "quirefold: %s\n", what);
-    std::fprintf(stderr, "%s", usage_line);
+        std::fprintf(stderr, "quirefold: %s\n", what.c_str());
+    std::fprintf(stderr, "%s", usage_lines);
     return 2;
 }
 
-int sheet_code(const std::string& name) {
-    if (name == "auto") return QUIREFOLD_SHEET_AUTO;
-    if (name == "a4" || name == "A4") return QUIREFOLD_SHEET_A4;
-    if (name == "letter" || name == "Letter") return QUIREFOLD_SHEET_LETTER;
-    if (name == "a3" || name == "A3") return QUIREFOLD_SHEET_A3;
-    return -100;
+// A word from a fixed list, by index; -1 when it is none of them.
+int choice(const std::string& value, std::initializer_list<const char*> words) {
+    int i = 0;
+    for (const char* w : words) {
+        if (value == w) return i;
+        ++i;
+    }
+    return -1;
 }
 
-// The sheet size a booklet was written on, read back from its first side's /MediaBox, which
-// follows the catalog and the page tree near the start of the file.
-const char* sheet_name_of(const char* path) {
-    std::ifstream f(path, std::ios::binary);
-    std::string text(std::size_t{4} << 20, '\0');
-    f.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(f.gcount()));
-    auto at = text.find("/MediaBox [0 0 ");
-    if (at == std::string::npos) return "unknown size";
-    std::string w = text.substr(at + 15, text.find(' ', at + 15) - (at + 15));
-    if (w == "841.8900") return "A4";
-    if (w == "792") return "Letter";
-    if (w == "1190.5500") return "A3";
-    return "unknown size";
+bool write_text_file(const std::string& path, const std::string& text) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+    f.close();
+    return static_cast<bool>(f);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+struct cli_args {
+    quirefold_impose_options options{};
+    std::string sheet, pages, preview;
+    bool plan = false, count = false;
     std::vector<std::string> positional;
-    int sheet = QUIREFOLD_SHEET_AUTO;
-    bool pages_mode = false;
+};
+
+// Parses the command line into `args`; returns -1 to go on, or an exit status.
+int parse_args(int argc, char** argv, cli_args& args) {
+    quirefold_impose_options_init(&args.options);
+    static const char* const valued[] = {"--sheet", "-s",      "--signature", "--binding",
+                                         "--flip",  "--pages", "--margin",    "--gutter",
+                                         "--creep", "--scale", "--preview"};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--") {
-            for (++i; i < argc; ++i) positional.push_back(argv[i]);
+            for (++i; i < argc; ++i) args.positional.push_back(argv[i]);
             break;
         }
         if (a == "-h" || a == "--help") {
@@ -73,56 +93,132 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (a == "-V" || a == "--version") {
-            std::printf("quirefold %s\n", QUIREFOLD_VERSION);
+            std::printf("quirefold %s\n", quirefold_impose_version());
             return 0;
         }
-        if (a == "-p" || a == "--pages") {
-            pages_mode = true;
+        if (a == "--cover" || a == "--fold-marks" || a == "--plan" || a == "--count") {
+            if (a == "--cover") args.options.cover = 1;
+            if (a == "--fold-marks") args.options.fold_marks = 1;
+            if (a == "--plan") args.plan = true;
+            if (a == "--count") args.count = true;
             continue;
         }
-        std::string value;
-        bool is_sheet = false;
-        if (a == "-s" || a == "--sheet") {
-            if (i + 1 >= argc) return usage_error("option needs a value", a.c_str());
+        if (a.size() < 2 || a[0] != '-') {
+            args.positional.push_back(a);
+            continue;
+        }
+        // "--name VALUE" or "--name=VALUE"
+        std::string name = a, value;
+        bool has_value = false;
+        if (const auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+            has_value = true;
+        }
+        bool known = false;
+        for (const char* v : valued) known = known || name == v;
+        if (!known) return usage_error("unknown option", a.c_str());
+        if (!has_value) {
+            if (i + 1 >= argc) return usage_error("option needs a value", name.c_str());
             value = argv[++i];
-            is_sheet = true;
-        } else if (a.rfind("--sheet=", 0) == 0) {
-            value = a.substr(8);
-            is_sheet = true;
         }
-        if (is_sheet) {
-            sheet = sheet_code(value);
-            if (sheet == -100) return usage_error("unknown sheet size", value.c_str());
-            continue;
-        }
-        if (a.size() > 1 && a[0] == '-') return usage_error("unknown option", a.c_str());
-        positional.push_back(a);
-    }
 
-    if (pages_mode) {
-        if (positional.size() != 1) return usage_error("--pages takes one INPUT", nullptr);
-        int n = quirefold_page_count(positional[0].c_str());
-        if (n < 0) {
-            std::fprintf(stderr, "quirefold: %s\n", quirefold_last_error());
-            return 1;
+        if (name == "--sheet" || name == "-s") {
+            args.sheet = value;
+        } else if (name == "--signature") {
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 0 || n > 1000000)
+                return usage_error("--signature takes a number of sheets", value.c_str());
+            args.options.signature = static_cast<int>(n);
+        } else if (name == "--binding") {
+            const int c = choice(value, {"left", "right"});
+            if (c < 0) return usage_error("--binding takes left or right", value.c_str());
+            args.options.binding = c == 0 ? QUIREFOLD_BINDING_LEFT : QUIREFOLD_BINDING_RIGHT;
+        } else if (name == "--flip") {
+            const int c = choice(value, {"short", "long"});
+            if (c < 0) return usage_error("--flip takes short or long", value.c_str());
+            args.options.flip = c == 0 ? QUIREFOLD_FLIP_SHORT : QUIREFOLD_FLIP_LONG;
+        } else if (name == "--scale") {
+            const int c = choice(value, {"fit", "shrink", "none"});
+            if (c < 0) return usage_error("--scale takes fit, shrink or none", value.c_str());
+            args.options.scale = c == 0   ? QUIREFOLD_SCALE_FIT
+                                 : c == 1 ? QUIREFOLD_SCALE_SHRINK
+                                          : QUIREFOLD_SCALE_NONE;
+        } else if (name == "--pages") {
+            args.pages = value;
+        } else if (name == "--preview") {
+            args.preview = value;
+        } else {
+            double points = 0;
+            if (!quirefold_impose_parse_length(value.c_str(), &points))
+                return usage_error(name + " takes a length such as 12, 12pt, 5mm or 0.5in",
+                                   value.c_str());
+            (name == "--margin"   ? args.options.margin
+             : name == "--gutter" ? args.options.gutter
+                                  : args.options.creep) = points;
         }
-        std::printf("%d\n", n);
-        return 0;
     }
-    if (positional.size() != 2) return usage_error("expected INPUT and OUTPUT", nullptr);
-    const char* in = positional[0].c_str();
-    const char* out = positional[1].c_str();
-    int pages = quirefold_page_count(in);
-    if (pages < 0) {
-        std::fprintf(stderr, "quirefold: %s\n", quirefold_last_error());
-        return 1;
+    if (!args.sheet.empty()) args.options.sheet = args.sheet.c_str();
+    if (!args.pages.empty()) args.options.pages = args.pages.c_str();
+    return -1;
+}
+
+// Reports a failed call: a bad option is a usage error (2), anything else a failed job (1).
+int report_failure(const quirefold_impose_result& r) {
+    if (r.status == QUIREFOLD_IMPOSE_BAD_OPTION) return usage_error(r.message);
+    std::fprintf(stderr, "quirefold: %s\n", r.message);
+    return 1;
+}
+
+std::string sheet_label(const quirefold_impose_result& r) {
+    if (std::strcmp(r.sheet_name, "custom") != 0) return r.sheet_name;
+    char t[96];
+    std::snprintf(t, sizeof t, "custom %.2f x %.2f pt", r.sheet_width, r.sheet_height);
+    return t;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    cli_args args;
+    if (int status = parse_args(argc, argv, args); status >= 0) return status;
+
+    const bool one_input = args.count || args.plan;
+    if (args.count && args.plan) return usage_error("--count and --plan do not go together");
+    if (one_input && args.positional.size() != 1)
+        return usage_error(args.count ? "--count takes one INPUT" : "--plan takes one INPUT");
+    if (!one_input && args.positional.size() != 2) return usage_error("expected INPUT and OUTPUT");
+
+    quirefold_impose_input input{};
+    input.path = args.positional[0].c_str();
+    quirefold_impose_result result;
+    quirefold_impose_result_init(&result);
+    const bool make = !one_input;
+    const char* out = make ? args.positional[1].c_str() : nullptr;
+    const int status = make ? quirefold_impose(&input, out, &args.options, &result)
+                            : quirefold_impose_plan(&input, &args.options, &result);
+    int exit_status = 0;
+    if (status != QUIREFOLD_IMPOSE_OK) {
+        exit_status = report_failure(result);
+    } else {
+        for (int i = 0; i < result.warning_count; ++i)
+            std::fprintf(stderr, "quirefold: warning: %s\n", result.warnings[i]);
+        if (!args.preview.empty() && !args.count &&
+            !write_text_file(args.preview, plan_svg(result))) {
+            std::fprintf(stderr, "quirefold: cannot write %s\n", args.preview.c_str());
+            exit_status = 1;
+        }
+        if (args.count) {
+            std::printf("%d\n", result.input_pages);
+        } else if (args.plan) {
+            std::fputs(result.plan_json, stdout);
+        } else {
+            std::printf("%s: %d page%s on %d sheet%s (%d sides), %s\n", out, result.pages,
+                        result.pages == 1 ? "" : "s", result.sheets, result.sheets == 1 ? "" : "s",
+                        result.sides, sheet_label(result).c_str());
+        }
     }
-    if (!quirefold_create_sized(in, out, sheet)) {
-        std::fprintf(stderr, "quirefold: %s\n", quirefold_last_error());
-        return 1;
-    }
-    int sheets = (pages + 3) / 4;
-    std::printf("%s: %d page%s on %d sheet%s (%d sides), %s\n", out, pages, pages == 1 ? "" : "s",
-                sheets, sheets == 1 ? "" : "s", 2 * sheets, sheet_name_of(out));
-    return 0;
+    quirefold_impose_result_free(&result);
+    return exit_status;
 }
