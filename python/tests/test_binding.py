@@ -30,23 +30,85 @@ def test_not_a_pdf(tmp_path):
     assert str(e.value) == f"no PDF objects found \u2014 not a PDF: {junk}"
 
 
-def test_make_booklet_writes_a_booklet(tmp_path):
+def test_make_booklet_writes_a_booklet_and_returns_its_result(tmp_path):
     out = tmp_path / "booklet.pdf"
-    quirefold.make_booklet(SAMPLE, out, sheet="a4")
+    r = quirefold.make_booklet(SAMPLE, out, sheet="a4")
     assert out.read_bytes().startswith(b"%PDF-1.4\n")
     assert quirefold.page_count(out) == 4  # six pages -> two sheets -> four sides
+    assert (r.sheet, r.input_pages, r.pages, r.sheets, r.sides, r.blanks, r.signatures) == (
+        "A4", 6, 6, 2, 4, 2, 1)
+    assert r.sheet_width == pytest.approx(841.89) and r.sheet_height == pytest.approx(595.28)
+    assert r.warnings == [] and r.data is None
 
 
-@pytest.mark.parametrize("sheet", ["auto", "a4", "letter", "a3", "A4"])
-def test_every_sheet_name_is_accepted(tmp_path, sheet):
+@pytest.mark.parametrize("sheet,name", [
+    ("auto", "A4"), ("a4", "A4"), ("letter", "Letter"), ("a3", "A3"), ("A5", "A5"),
+    ("b4", "B4"), ("b5", "B5"), ("legal", "Legal"), ("tabloid", "Tabloid"),
+    ("300x200mm", "custom")])
+def test_every_sheet_name_is_accepted(tmp_path, sheet, name):
     out = tmp_path / f"b-{sheet}.pdf"
-    quirefold.make_booklet(SAMPLE, out, sheet=sheet)
+    assert quirefold.make_booklet(SAMPLE, out, sheet=sheet).sheet == name
     assert out.exists()
 
 
-def test_unknown_sheet_name_raises_value_error(tmp_path):
-    with pytest.raises(ValueError):
-        quirefold.make_booklet(SAMPLE, tmp_path / "x.pdf", sheet="tabloid")
+@pytest.mark.parametrize("options,field", [
+    (dict(sheet="folio"), "sheet"),
+    (dict(sheet=4), "sheet"),
+    (dict(signature=-1), "signature"),
+    (dict(signature=1.5), "signature"),
+    (dict(binding="top"), "binding"),
+    (dict(flip="sideways"), "flip"),
+    (dict(scale="huge"), "scale"),
+    (dict(margin=-1), "margin"),
+    (dict(gutter="3 furlongs"), "gutter"),
+    (dict(creep=True), "creep"),
+    (dict(pages="1-x"), "pages"),
+    (dict(pages="7"), "pages"),           # past the last page: known only once loaded
+    (dict(margin="20in"), "margin"),      # leaves no room on the sheet
+])
+def test_bad_values_raise_value_error_naming_the_option_and_write_nothing(
+        tmp_path, options, field):
+    out = tmp_path / "x.pdf"
+    with pytest.raises(ValueError) as e:
+        quirefold.make_booklet(SAMPLE, out, **options)
+    assert field in str(e.value)
+    assert not out.exists()
+
+
+def test_options_reach_the_layout(tmp_path):
+    r = quirefold.make_booklet(SAMPLE, tmp_path / "o.pdf", pages="z-1,1", signature=1,
+                               cover=True, binding="right", flip="long", margin="5mm",
+                               gutter=10, creep="0.5mm", scale="shrink", fold_marks=True)
+    assert (r.pages, r.sheets, r.signatures, r.blanks) == (7, 2, 2, 1)
+
+
+def test_plan_returns_the_pages_of_every_slot_and_writes_nothing(tmp_path):
+    p = quirefold.plan(SAMPLE, flip="long")
+    assert p["sheet"]["name"] == "A4"
+    sides = [(s["front"]["left"], s["front"]["right"], s["back"]["left"], s["back"]["right"])
+             for s in p["sheets"]]
+    # Eight slots; the back of a long-edge flip is turned, so its pages change places.
+    assert sides == [(None, 1, None, 2), (6, 3, 5, 4)]
+    assert [s["back"]["turned"] for s in p["sheets"]] == [True, True]
+    assert p["sheets"][0]["front"]["placement"]["left"] is None
+    assert p["sheets"][0]["front"]["placement"]["right"]["turn"] == 0
+    assert p["sheets"][0]["back"]["placement"]["right"]["turn"] == 180
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_booklet_bytes_from_memory_to_memory(tmp_path):
+    r = quirefold.booklet_bytes(SAMPLE.read_bytes(), sheet="letter")
+    assert r.data.startswith(b"%PDF-1.4\n") and r.sheet == "Letter"
+    out = tmp_path / "m.pdf"
+    out.write_bytes(r.data)
+    assert quirefold.page_count(out) == 4
+    with pytest.raises(quirefold.QuirefoldError) as e:
+        quirefold.booklet_bytes(b"not a pdf")
+    assert str(e.value) == "no PDF objects found \u2014 not a PDF: (input in memory)"
+
+
+def test_version():
+    assert quirefold.__version__ == "0.2.0"
 
 
 def test_non_ascii_paths(tmp_path):
