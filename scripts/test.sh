@@ -20,8 +20,8 @@ fi
 jobs=$(nproc 2>/dev/null || echo 2)
 for variant in plain asan; do
   dir=build-test-$variant
-  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-  [ "$variant" = asan ] && flags=(-DCMAKE_BUILD_TYPE=Debug -DQUIREFOLD_SANITIZE=ON)
+  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIREFOLD_WERROR=ON)
+  [ "$variant" = asan ] && flags=(-DCMAKE_BUILD_TYPE=Debug -DQUIREFOLD_SANITIZE=ON -DQUIREFOLD_WERROR=ON)
   echo "=== $variant build ==="
   cmake -S . -B "$dir" "${flags[@]}" >/dev/null
   cmake --build "$dir" -j "$jobs"

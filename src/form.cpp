@@ -68,8 +68,11 @@ std::optional<std::string> with_filter_values_resolved(const doc& d, bytes text,
         if (!match_ref(view, static_cast<std::size_t>(value), num, ref_end)) continue;
         const std::optional<std::string_view> target = object_value(d, num);
         if (!target) continue;
+        std::string spaced;
+        spaced.reserve(target->size() + 2);
+        spaced.append(1, ' ').append(*target).append(1, ' ');
         copy.replace(static_cast<std::size_t>(value), ref_end - static_cast<std::size_t>(value),
-                     " " + std::string(*target) + " ");
+                     spaced);
         resolved = true;
     }
     if (!resolved) return std::nullopt;
