@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets into fuzz/corpus_{load,inflate,filters}/:
+"""Writes the seed corpora of the fuzz targets into fuzz/corpus_{load,inflate,filters,impose}/:
 the test fixtures plus small hand-written PDFs, zlib streams and filtered content streams."""
 import base64
 import pathlib
@@ -171,7 +171,20 @@ def write(name, seeds, extra_files=()):
     print(target, len(list(target.iterdir())), "files")
 
 
+def impose_seeds():
+    # Twelve option bytes before each small PDF: the defaults, then every option turned on.
+    plain = bytes(12)
+    busy = bytes([2, 2, 1, 1, 1, 3, 2, 2, 1, 1, 1, 0])
+    out = {}
+    for key, data in load_seeds().items():
+        if len(data) < 4000:
+            out["plain_" + key] = plain + data
+            out["busy_" + key] = busy + data
+    return out
+
+
 if __name__ == "__main__":
     write("load", load_seeds(), sorted(FIXTURES.glob("*.pdf")))
+    write("impose", impose_seeds())
     write("inflate", inflate_seeds())
     write("filters", filter_seeds())

@@ -28,8 +28,7 @@ std::vector<std::int32_t> padded_pages(const std::vector<std::int32_t>& sequence
     return book;
 }
 
-// Geometry of the slot standing at `physical_right` on a side; on a turned side it is the
-// other slot of the side as laid out, turned half round the sheet's centre.
+// Pages cut at the edges of their slot, for the warning.
 struct slot_counts {
     std::int32_t cut_pages = 0, first_cut = 0;
 };
@@ -46,6 +45,8 @@ rect turned_half_round(const rect& r, double w, double h) {
     return {w - r.x - r.w, h - r.y - r.h, r.w, r.h};
 }
 
+// Geometry of the slot standing at `physical_right` on a side; on a turned side it is the
+// other slot of the side as laid out, turned half round the sheet's centre.
 void place_slot(const doc& d, const layout_options& opt, const sheet_dims& sheet, bool turned,
                 bool physical_right, double creep_shift, slot_plan& sl, slot_counts& counts) {
     if (sl.page < 1) return;

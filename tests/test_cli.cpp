@@ -123,3 +123,31 @@ TEST(Cli, Invocations) {
     }
     EXPECT_FALSE(qft::file_exists(o));
 }
+
+// The SVG preview: one rectangle per sheet side, signatures grouped, turned sides upside down.
+TEST(Cli, PreviewDrawsThePlan) {
+    const std::string dir = qft::temp_dir();
+    const std::string svg = dir + "/plan.svg";
+    outcome o = cli("--plan --signature 1 --flip long --preview " + svg + " " + sample, dir);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = qft::read_file(svg);
+    auto count = [&text](const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos;
+             at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(text.rfind("<?xml", 0), 0u);
+    EXPECT_NE(text.find("</svg>"), std::string::npos);
+    EXPECT_EQ(count("<g class=\"side\">"), 4u);      // 2 sheets, front and back
+    EXPECT_EQ(count("<g class=\"signature\">"), 2u); // a sheet per signature
+    EXPECT_NE(text.find(">Signature 2<"), std::string::npos);
+    // Each turned back side draws its two labels upside down.
+    EXPECT_EQ(count("transform=\"rotate(180 "), 4u);
+    EXPECT_NE(text.find("6 pages on 2 sheets"), std::string::npos);
+
+    outcome bad = cli("--preview " + dir + "/no/dir/p.svg " + sample + " " + dir + "/b.pdf", dir);
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "quirefold: cannot write " + dir + "/no/dir/p.svg\n");
+}
