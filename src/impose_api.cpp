@@ -201,7 +201,7 @@ int run(const quirefold_impose_input* input, const char* out_path, bool make,
         doc d;
         int loaded;
         if (input->path) {
-            loaded = doc_load(input->path, d);
+            loaded = doc_load(input->path, d, true);
         } else {
             const auto* bytes_in = static_cast<const std::uint8_t*>(input->data);
             std::vector<std::uint8_t> copy;

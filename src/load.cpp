@@ -8,6 +8,7 @@
 #include "load.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -670,18 +671,26 @@ int doc_load_bytes(std::vector<std::uint8_t> bytes_in, const char* name, doc& d)
     return 0;
 }
 
-int doc_load(const char* path, doc& d) {
+int doc_load(const char* path, doc& d, bool with_reason) {
     doc_free(d);
     if (!path) {
         set_error("NULL path argument");
         return -1;
     }
+    errno = 0;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), &std::fclose);
+    int reason = errno;
     // A directory opens here but cannot be read; its "size" would be meaningless.
     struct stat info;
-    if (file && fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) file.reset();
+    if (file && fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
+        file.reset();
+        reason = EISDIR;
+    }
     if (!file) {
-        set_error("cannot open %s", path);
+        if (with_reason && reason != 0)
+            set_error("cannot open %s: %s", path, std::strerror(reason));
+        else
+            set_error("cannot open %s", path);
         return -1;
     }
     std::int64_t size = -1;

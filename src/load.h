@@ -9,8 +9,9 @@
 
 namespace qf {
 
-// 0 when loaded (at least one page), -1 after setting a message. `d` is reset first.
-int doc_load(const char* path, doc& d);
+// 0 when loaded (at least one page), -1 after setting a message. `d` is reset first. With
+// `with_reason` the system's reason follows "cannot open <path>" after ": ".
+int doc_load(const char* path, doc& d, bool with_reason = false);
 
 // The same from bytes already in memory; `name` stands for the path in messages.
 int doc_load_bytes(std::vector<std::uint8_t> bytes_in, const char* name, doc& d);

@@ -3,12 +3,11 @@
 // the output file, so a failed build never touches the output path.
 #include "writer.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "carried.h"
+#include "outfile.h"
 #include "error.h"
 #include "impose.h"
 #include "outbuf.h"
@@ -78,29 +77,7 @@ int write_output(bytes content, const char* out_path, bool with_reason) {
         return 0;
     }
     if (!output_size_ok(content.size(), out_path)) return 0;
-    errno = 0;
-    std::FILE* f = std::fopen(out_path, "wb");
-    if (!f) {
-        if (with_reason && errno != 0)
-            set_error("cannot write %s: %s", out_path, std::strerror(errno));
-        else
-            set_error("cannot write %s", out_path);
-        return 0;
-    }
-    // Unbuffered, so the one write below goes straight to the file and a full disk shows
-    // as a short write rather than as a failed close.
-    std::setvbuf(f, nullptr, _IONBF, 0);
-    const std::size_t written = std::fwrite(content.data(), 1, content.size(), f);
-    if (written != content.size()) {
-        set_error("short write to %s", out_path);
-        if (std::fclose(f) != 0) set_error("close error on %s", out_path);
-        return 0;
-    }
-    if (std::fclose(f) != 0) {
-        set_error("close error on %s", out_path);
-        return 0;
-    }
-    return 1;
+    return write_file_safely(content, out_path, with_reason);
 }
 
 bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, buf& out) {

@@ -29,7 +29,7 @@ constexpr std::uint64_t output_len_limit = std::uint64_t{1} << 31;
 bool output_size_ok(std::uint64_t len, const char* out_path);
 
 // The write stage: refuses an empty (failed) or too large output before opening anything,
-// then creates the file and writes it in one write. 1, or 0 after setting a message.
+// then writes the file safely (outfile.h). 1, or 0 after setting a message.
 // With `with_reason` the system's reason follows "cannot write <path>" after ": ".
 int write_output(bytes content, const char* out_path, bool with_reason = false);
 

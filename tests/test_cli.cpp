@@ -108,7 +108,7 @@ TEST(Cli, Invocations) {
          "x 595.2800 pt sheet\n" +
              usage},
         {"missing input", dir + "/none.pdf " + o, 1, "",
-         "quirefold: cannot open " + dir + "/none.pdf\n"},
+         "quirefold: cannot open " + dir + "/none.pdf: No such file or directory\n"},
         {"not a pdf", "--count " + junk, 1, "",
          "quirefold: no PDF objects found \xE2\x80\x94 not a PDF: " + junk + "\n"},
         {"unwritable output", sample + " " + dir + "/no/such/dir/o.pdf", 1, "",

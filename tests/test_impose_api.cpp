@@ -130,7 +130,7 @@ TEST(ImposeApi, FailuresReportTheirMessageWithTheSystemsReason) {
         call k;
         impose_file(k, dir + "/missing.pdf", (dir + "/o.pdf").c_str(), o);
         EXPECT_EQ(k.status, QUIREFOLD_IMPOSE_FAILED);
-        EXPECT_EQ(std::string(k.r.message), "cannot open " + dir + "/missing.pdf");
+        EXPECT_EQ(std::string(k.r.message), "cannot open " + dir + "/missing.pdf: No such file or directory");
         EXPECT_STREQ(k.r.option, "");
     }
     {
@@ -269,7 +269,7 @@ TEST(ImposeApi, ConcurrentCallsKeepTheirOwnResults) {
                 bool ok;
                 switch (t) {
                 case 1:
-                    ok = std::string(k.r.message) == "cannot open " + missing;
+                    ok = std::string(k.r.message) == "cannot open " + missing + ": No such file or directory";
                     break;
                 case 2:
                     ok = std::string(k.r.message) ==

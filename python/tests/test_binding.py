@@ -19,7 +19,7 @@ def test_missing_file_raises_with_the_library_message(tmp_path):
     missing = tmp_path / "missing.pdf"
     with pytest.raises(quirefold.QuirefoldError) as e:
         quirefold.page_count(missing)
-    assert str(e.value) == f"cannot open {missing}"
+    assert str(e.value) == f"cannot open {missing}: No such file or directory"
 
 
 def test_not_a_pdf(tmp_path):
@@ -122,7 +122,7 @@ def test_non_ascii_paths(tmp_path):
     missing = d / "nicht da ü.pdf"
     with pytest.raises(quirefold.QuirefoldError) as e:
         quirefold.page_count(missing)
-    assert str(e.value) == f"cannot open {missing}"
+    assert str(e.value) == f"cannot open {missing}: No such file or directory"
 
 
 def test_failed_create_leaves_existing_output_untouched(tmp_path):
