@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sstream>
 #include <unistd.h>
 
@@ -36,12 +37,35 @@ bool file_exists(const std::string& path) {
     return std::filesystem::exists(path);
 }
 
+namespace {
+
+// The folders the tests made, removed when the test program ends (unless QF_KEEP_TEMP is set,
+// for looking at what a failing test wrote).
+struct temp_folders {
+    std::mutex lock;
+    std::vector<std::filesystem::path> made;
+    ~temp_folders() {
+        if (std::getenv("QF_KEEP_TEMP")) return;
+        std::error_code ignored;
+        for (const auto& p : made) std::filesystem::remove_all(p, ignored);
+    }
+};
+temp_folders& folders() {
+    static temp_folders f;
+    return f;
+}
+
+} // namespace
+
 std::string temp_dir() {
     static std::atomic<int> counter{0};
     auto base = std::filesystem::temp_directory_path() /
                 ("qftest-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(base);
     std::filesystem::create_directories(base);
+    temp_folders& f = folders();
+    std::lock_guard<std::mutex> guard(f.lock);
+    f.made.push_back(base);
     return base.string();
 }
 

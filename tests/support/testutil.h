@@ -21,7 +21,7 @@ std::string fixture(const std::string& name); // path under tests/fixtures
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, std::string_view content);
 bool file_exists(const std::string& path);
-// A fresh, empty directory for this test (removed by nothing: it lives under /tmp).
+// A fresh, empty directory under /tmp, removed when the test program ends.
 std::string temp_dir();
 
 // Runs a shell command; returns the exit status and fills `output` with stdout (and stderr
