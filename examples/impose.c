@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     options.signature = 2;
     quirefold_impose_parse_length("10mm", &options.margin);
 
-    quirefold_impose_input input = {argv[1], NULL, 0};
+    quirefold_impose_input input = {argv[1], NULL, 0, NULL};
     quirefold_impose_result result;
     quirefold_impose_result_init(&result);
     if (quirefold_impose(&input, NULL, &options, &result) != QUIREFOLD_IMPOSE_OK) {

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.scale = data[9] % 4; // 3 is refused
     o.fold_marks = data[10] & 1;
 
-    quirefold_impose_input input{nullptr, data + option_bytes, size - option_bytes};
+    quirefold_impose_input input{nullptr, data + option_bytes, size - option_bytes, nullptr};
     quirefold_impose_result r;
     quirefold_impose_result_init(&r);
     const int status = quirefold_impose(&input, nullptr, &o, &r);

@@ -59,11 +59,13 @@ typedef struct quirefold_impose_options {
     int fold_marks;    /* nonzero: short marks at the top and bottom of the fold line */
 } quirefold_impose_options;
 
-/* The input: a file (path set) or bytes in memory (path NULL, data and size). */
+/* The input: a file (path set) or bytes in memory (path NULL, data and size; `name`, when
+ * set, stands for it in messages instead of "(input in memory)"). */
 typedef struct quirefold_impose_input {
     const char* path;
     const void* data;
     size_t size;
+    const char* name;
 } quirefold_impose_input;
 
 /* One slot of a sheet side as it stands on the printed sheet. */

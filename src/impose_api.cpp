@@ -157,7 +157,8 @@ void fill_plan(const impose_plan& plan, result_store& store, quirefold_impose_re
 
 // Name of an input in messages.
 const char* input_name(const quirefold_impose_input& in) {
-    return in.path ? in.path : "(input in memory)";
+    if (in.path) return in.path;
+    return in.name ? in.name : "(input in memory)";
 }
 
 int run(const quirefold_impose_input* input, const char* out_path, bool make,

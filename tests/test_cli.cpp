@@ -1,6 +1,9 @@
 // The command-line tool: exit status, standard output and standard error of each invocation.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "testutil.h"
@@ -21,6 +24,7 @@ outcome cli(const std::string& args, const std::string& dir) {
 }
 
 const std::string usage = "usage: quirefold [OPTIONS] INPUT OUTPUT\n"
+                          "       quirefold [OPTIONS] --replace-input FILE\n"
                           "       quirefold [OPTIONS] --plan INPUT\n"
                           "       quirefold --count INPUT\n";
 const std::string sample = std::string(QF_FIXTURE_DIR) + "/../../samples/sample.pdf";
@@ -149,5 +153,94 @@ TEST(Cli, PreviewDrawsThePlan) {
 
     outcome bad = cli("--preview " + dir + "/no/dir/p.svg " + sample + " " + dir + "/b.pdf", dir);
     EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.err, "quirefold: cannot write " + dir + "/no/dir/p.svg\n");
+    EXPECT_EQ(bad.err,
+              "quirefold: cannot write " + dir + "/no/dir/p.svg: No such file or directory\n");
+}
+
+// Pipes both ways, the same file given twice under other names, and writing over the input.
+// Every command runs under a time limit, so that a hang fails instead of stopping the tests.
+TEST(Cli, PipesSameFileAndReplaceInput) {
+    const std::string dir = qft::temp_dir();
+    const std::string cli_path = QF_CLI_PATH;
+    const std::string doc = dir + "/doc.pdf";
+    qft::write_file(doc, qft::read_file(sample));
+    const std::string original = qft::read_file(doc);
+    ASSERT_EQ(symlink("doc.pdf", (dir + "/link.pdf").c_str()), 0);
+    ASSERT_EQ(link(doc.c_str(), (dir + "/hard.pdf").c_str()), 0);
+    ASSERT_EQ(qft::run(cli_path + " " + doc + " " + dir + "/reference.pdf"), 0);
+    const std::string reference = qft::read_file(dir + "/reference.pdf");
+    const std::string same_file_error =
+        "quirefold: OUTPUT is the same file as INPUT; to write the booklet over it, use "
+        "--replace-input " +
+        doc + "\n" + usage;
+
+    struct pipe_case {
+        const char* name;
+        std::string command; // run by the shell in `dir`, with a time limit
+        int status;
+        std::string err;
+        std::string result_file; // compared with the reference booklet when set
+    };
+    const pipe_case cases[] = {
+        {"stdin to stdout", "cat " + doc + " | " + cli_path + " - - | cat > piped.pdf", 0,
+         "standard output: 6 pages on 2 sheets (4 sides), A4\n", "piped.pdf"},
+        {"stdin to a file", cli_path + " - from-stdin.pdf < " + doc, 0, "", "from-stdin.pdf"},
+        {"a file to stdout", cli_path + " " + doc + " - > to-stdout.pdf", 0,
+         "standard output: 6 pages on 2 sheets (4 sides), A4\n", "to-stdout.pdf"},
+        {"plan from stdin", cli_path + " --plan - < " + doc + " > plan.json", 0, "", ""},
+        {"count from stdin", cli_path + " --count - < " + doc, 0, "", ""},
+        {"empty stdin", cli_path + " - out.pdf < /dev/null", 1,
+         "quirefold: empty input file: standard input\n", ""},
+        {"not a pdf on stdin", "echo hello | " + cli_path + " - out.pdf", 1,
+         "quirefold: no PDF objects found \xE2\x80\x94 not a PDF: standard input\n", ""},
+        {"reader gone", cli_path + " " + doc + " - | head -c 10 > /dev/null", 0, "*", ""},
+        {"same path", cli_path + " " + doc + " " + doc, 2, same_file_error, ""},
+        {"./ prefix", cli_path + " " + doc + " " + dir + "/./doc.pdf", 2, same_file_error, ""},
+        {"symbolic link", cli_path + " " + doc + " link.pdf", 2, same_file_error, ""},
+        {"hard link", cli_path + " " + doc + " hard.pdf", 2, same_file_error, ""},
+        {"replace with an output too", cli_path + " --replace-input " + doc + " x.pdf", 2,
+         "quirefold: --replace-input takes no INPUT or OUTPUT of its own\n" + usage, ""},
+        {"replace a missing file", cli_path + " --replace-input none.pdf", 1,
+         "quirefold: cannot open none.pdf: No such file or directory\n", ""},
+        {"output folder missing", cli_path + " " + doc + " no/dir/x.pdf", 1,
+         "quirefold: cannot write no/dir/x.pdf: No such file or directory\n", ""},
+        {"input is a folder", cli_path + " " + dir + " x.pdf", 1,
+         "quirefold: cannot open " + dir + ": Is a directory\n", ""},
+    };
+    for (const pipe_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string err_file = dir + "/err.txt";
+        std::string out;
+        const int status =
+            qft::run("cd " + dir + " && timeout 60 sh -c '" + c.command + "' 2>" + err_file, &out);
+        EXPECT_EQ(status, c.status) << "(124 is the time limit)";
+        const std::string err = qft::read_file(err_file);
+        if (c.err != "*") {
+            EXPECT_EQ(err, c.err);
+        }
+        if (!c.result_file.empty()) {
+            EXPECT_EQ(qft::read_file(dir + "/" + c.result_file), reference);
+        }
+        EXPECT_EQ(qft::read_file(doc), original) << "the input must not change";
+    }
+    EXPECT_FALSE(qft::file_exists(dir + "/out.pdf"));
+    EXPECT_FALSE(qft::file_exists(dir + "/x.pdf"));
+
+    // Written over: the booklet replaces the file, which keeps its mode; nothing else is left.
+    ASSERT_EQ(chmod(doc.c_str(), 0604), 0);
+    outcome replaced = cli("--replace-input " + doc, dir);
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(replaced.out, doc + ": 6 pages on 2 sheets (4 sides), A4\n");
+    EXPECT_EQ(qft::read_file(doc), reference);
+    struct stat st;
+    ASSERT_EQ(stat(doc.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(qft::read_file(dir + "/hard.pdf"), original) << "another name keeps the old file";
+    // A failed replacement (a bad option) leaves the file as it was.
+    outcome bad = cli("--pages 40 --replace-input " + doc, dir);
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(qft::read_file(doc), reference);
+    std::string listing;
+    qft::run("ls -A " + dir, &listing);
+    EXPECT_EQ(listing.find(".tmp"), std::string::npos) << listing;
 }

@@ -57,7 +57,7 @@ quirefold_impose_options defaults() {
 
 void impose_file(call& c, const std::string& in, const char* out,
                  const quirefold_impose_options& o) {
-    quirefold_impose_input input{in.c_str(), nullptr, 0};
+    quirefold_impose_input input{in.c_str(), nullptr, 0, nullptr};
     c.status = quirefold_impose(&input, out, &o, &c.r);
 }
 
@@ -148,19 +148,19 @@ TEST(ImposeApi, FailuresReportTheirMessageWithTheSystemsReason) {
     {
         call k;
         const char junk[] = "hello";
-        quirefold_impose_input input{nullptr, junk, 5};
+        quirefold_impose_input input{nullptr, junk, 5, nullptr};
         EXPECT_EQ(quirefold_impose(&input, nullptr, &o, &k.r), QUIREFOLD_IMPOSE_FAILED);
         EXPECT_STREQ(k.r.message, "no PDF objects found \xE2\x80\x94 not a PDF: (input in memory)");
     }
     {
         call k;
-        quirefold_impose_input input{nullptr, nullptr, 10};
+        quirefold_impose_input input{nullptr, nullptr, 10, nullptr};
         EXPECT_EQ(quirefold_impose(&input, nullptr, &o, &k.r), QUIREFOLD_IMPOSE_BAD_OPTION);
         EXPECT_STREQ(k.r.option, "input");
         EXPECT_EQ(quirefold_impose(nullptr, nullptr, &o, &k.r), QUIREFOLD_IMPOSE_BAD_OPTION);
     }
     // No result record, or one that was never initialised: nothing can be reported.
-    quirefold_impose_input input{in.c_str(), nullptr, 0};
+    quirefold_impose_input input{in.c_str(), nullptr, 0, nullptr};
     EXPECT_EQ(quirefold_impose(&input, nullptr, &o, nullptr), QUIREFOLD_IMPOSE_BAD_OPTION);
     quirefold_impose_result small{};
     small.size = 8;
@@ -203,7 +203,7 @@ TEST(ImposeApi, ResultCountsMemoryOutputAndPlanAgree) {
     EXPECT_EQ(to_file.r.plan[2].front.right.page, 2);
 
     call in_memory;
-    quirefold_impose_input input{nullptr, pdf.data(), pdf.size()};
+    quirefold_impose_input input{nullptr, pdf.data(), pdf.size(), nullptr};
     ASSERT_EQ(quirefold_impose(&input, nullptr, &o, &in_memory.r), QUIREFOLD_IMPOSE_OK);
     const std::string file_bytes = qft::read_file(out);
     ASSERT_EQ(in_memory.r.output_size, file_bytes.size());
@@ -211,7 +211,7 @@ TEST(ImposeApi, ResultCountsMemoryOutputAndPlanAgree) {
 
     call planned;
     const std::string other = dir + "/never.pdf";
-    quirefold_impose_input by_path{in.c_str(), nullptr, 0};
+    quirefold_impose_input by_path{in.c_str(), nullptr, 0, nullptr};
     ASSERT_EQ(quirefold_impose_plan(&by_path, &o, &planned.r), QUIREFOLD_IMPOSE_OK);
     EXPECT_STREQ(planned.r.plan_json, to_file.r.plan_json);
     EXPECT_EQ(planned.r.output, nullptr);
@@ -244,7 +244,7 @@ TEST(ImposeApi, NullOptionsAreTheDefaultsAndAGivenClassicSheetWritesTheClassicBy
             EXPECT_EQ(qft::read_file(classic), qft::read_file(layout)) << "sheet code " << code;
         }
         call k;
-        quirefold_impose_input input{in.c_str(), nullptr, 0};
+        quirefold_impose_input input{in.c_str(), nullptr, 0, nullptr};
         EXPECT_EQ(quirefold_impose_plan(&input, nullptr, &k.r), QUIREFOLD_IMPOSE_OK);
     }
 }
@@ -261,8 +261,8 @@ TEST(ImposeApi, ConcurrentCallsKeepTheirOwnResults) {
                 call k;
                 quirefold_impose_options o = defaults();
                 const std::string missing = dir + "/missing-" + std::to_string(t) + ".pdf";
-                quirefold_impose_input input{nullptr, pdf.data(), pdf.size()};
-                if (t == 1) input = {missing.c_str(), nullptr, 0};
+                quirefold_impose_input input{nullptr, pdf.data(), pdf.size(), nullptr};
+                if (t == 1) input = {missing.c_str(), nullptr, 0, nullptr};
                 if (t == 2) o.pages = "12";
                 if (t == 3) o.signature = 1 + i % 3;
                 quirefold_impose(&input, nullptr, &o, &k.r);

@@ -1,5 +1,10 @@
 // quirefold: command-line front end of the imposition library.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -11,6 +16,7 @@
 namespace {
 
 const char* const usage_lines = "usage: quirefold [OPTIONS] INPUT OUTPUT\n"
+                                "       quirefold [OPTIONS] --replace-input FILE\n"
                                 "       quirefold [OPTIONS] --plan INPUT\n"
                                 "       quirefold --count INPUT\n";
 
@@ -35,7 +41,11 @@ void print_help() {
         "      --scale MODE     fit (default), shrink (never enlarge) or none (100 %%)\n"
         "      --fold-marks     short marks at the ends of the fold line\n"
         "  LEN is a number with an optional unit: pt (default), mm, cm or in.\n\n"
-        "Output:\n"
+        "Input and output:\n"
+        "  INPUT or OUTPUT - reads standard input or writes standard output (the summary\n"
+        "  line then goes to standard error).\n"
+        "      --replace-input FILE  write the booklet over FILE (safely: the old file stays\n"
+        "                       until the booklet is complete)\n"
         "      --plan           print the plan as JSON and write no booklet\n"
         "      --preview FILE   also draw the plan as an SVG picture\n"
         "      --count          print the page count of INPUT\n"
@@ -69,9 +79,30 @@ bool write_text_file(const std::string& path, const std::string& text) {
     return static_cast<bool>(f);
 }
 
+// All of standard input; false when reading fails.
+bool read_stdin(std::vector<char>& data) {
+    char chunk[65536];
+    for (;;) {
+        const std::size_t n = std::fread(chunk, 1, sizeof chunk, stdin);
+        data.insert(data.end(), chunk, chunk + n);
+        if (n < sizeof chunk) return !std::ferror(stdin);
+    }
+}
+
+bool write_stdout(const void* data, std::size_t size) {
+    return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+}
+
+// Whether two paths name the same existing file (hard links, symbolic links, "./" and the like).
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 struct cli_args {
     quirefold_impose_options options{};
-    std::string sheet, pages, preview;
+    std::string sheet, pages, preview, replace;
     bool plan = false, count = false;
     std::vector<std::string> positional;
 };
@@ -81,7 +112,7 @@ int parse_args(int argc, char** argv, cli_args& args) {
     quirefold_impose_options_init(&args.options);
     static const char* const valued[] = {"--sheet", "-s",      "--signature", "--binding",
                                          "--flip",  "--pages", "--margin",    "--gutter",
-                                         "--creep", "--scale", "--preview"};
+                                         "--creep", "--scale", "--preview",   "--replace-input"};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--") {
@@ -149,6 +180,8 @@ int parse_args(int argc, char** argv, cli_args& args) {
             args.pages = value;
         } else if (name == "--preview") {
             args.preview = value;
+        } else if (name == "--replace-input") {
+            args.replace = value;
         } else {
             double points = 0;
             if (!quirefold_impose_parse_length(value.c_str(), &points))
@@ -181,21 +214,48 @@ std::string sheet_label(const quirefold_impose_result& r) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away early shows as a failed write, not as a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     cli_args args;
     if (int status = parse_args(argc, argv, args); status >= 0) return status;
 
     const bool one_input = args.count || args.plan;
     if (args.count && args.plan) return usage_error("--count and --plan do not go together");
-    if (one_input && args.positional.size() != 1)
+    if (!args.replace.empty()) {
+        if (one_input || !args.positional.empty())
+            return usage_error("--replace-input takes no INPUT or OUTPUT of its own");
+        args.positional = {args.replace, args.replace};
+    } else if (one_input && args.positional.size() != 1) {
         return usage_error(args.count ? "--count takes one INPUT" : "--plan takes one INPUT");
-    if (!one_input && args.positional.size() != 2) return usage_error("expected INPUT and OUTPUT");
+    } else if (!one_input && args.positional.size() != 2) {
+        return usage_error("expected INPUT and OUTPUT");
+    }
+    const std::string& in_name = args.positional[0];
+    const bool make = !one_input;
+    const bool to_stdout = make && args.positional[1] == "-";
+    if (make && args.replace.empty() && in_name != "-" && !to_stdout &&
+        same_file(in_name, args.positional[1]))
+        return usage_error("OUTPUT is the same file as INPUT; to write the booklet over it, use "
+                           "--replace-input " +
+                           in_name);
 
     quirefold_impose_input input{};
-    input.path = args.positional[0].c_str();
+    std::vector<char> piped;
+    if (in_name == "-") {
+        if (!read_stdin(piped)) {
+            std::fprintf(stderr, "quirefold: read error on standard input: %s\n",
+                         std::strerror(errno));
+            return 1;
+        }
+        input.data = piped.data();
+        input.size = piped.size();
+        input.name = "standard input";
+    } else {
+        input.path = in_name.c_str();
+    }
     quirefold_impose_result result;
     quirefold_impose_result_init(&result);
-    const bool make = !one_input;
-    const char* out = make ? args.positional[1].c_str() : nullptr;
+    const char* out = make && !to_stdout ? args.positional[1].c_str() : nullptr;
     const int status = make ? quirefold_impose(&input, out, &args.options, &result)
                             : quirefold_impose_plan(&input, &args.options, &result);
     int exit_status = 0;
@@ -204,19 +264,29 @@ int main(int argc, char** argv) {
     } else {
         for (int i = 0; i < result.warning_count; ++i)
             std::fprintf(stderr, "quirefold: warning: %s\n", result.warnings[i]);
-        if (!args.preview.empty() && !args.count &&
-            !write_text_file(args.preview, plan_svg(result))) {
-            std::fprintf(stderr, "quirefold: cannot write %s\n", args.preview.c_str());
+        if (to_stdout && !write_stdout(result.output, result.output_size)) {
+            std::fprintf(stderr, "quirefold: cannot write standard output: %s\n",
+                         std::strerror(errno));
             exit_status = 1;
         }
-        if (args.count) {
+        if (!args.preview.empty() && !args.count &&
+            !write_text_file(args.preview, plan_svg(result))) {
+            std::fprintf(stderr, "quirefold: cannot write %s: %s\n", args.preview.c_str(),
+                         std::strerror(errno));
+            exit_status = 1;
+        }
+        if (exit_status != 0) {
+            // Nothing more to report.
+        } else if (args.count) {
             std::printf("%d\n", result.input_pages);
         } else if (args.plan) {
             std::fputs(result.plan_json, stdout);
         } else {
-            std::printf("%s: %d page%s on %d sheet%s (%d sides), %s\n", out, result.pages,
-                        result.pages == 1 ? "" : "s", result.sheets, result.sheets == 1 ? "" : "s",
-                        result.sides, sheet_label(result).c_str());
+            std::fprintf(to_stdout ? stderr : stdout,
+                         "%s: %d page%s on %d sheet%s (%d sides), %s\n",
+                         to_stdout ? "standard output" : out, result.pages,
+                         result.pages == 1 ? "" : "s", result.sheets, result.sheets == 1 ? "" : "s",
+                         result.sides, sheet_label(result).c_str());
         }
     }
     quirefold_impose_result_free(&result);

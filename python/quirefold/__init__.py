@@ -83,7 +83,8 @@ class _Options(ctypes.Structure):
 
 
 class _Input(ctypes.Structure):
-    _fields_ = [("path", ctypes.c_char_p), ("data", ctypes.c_void_p), ("size", ctypes.c_size_t)]
+    _fields_ = [("path", ctypes.c_char_p), ("data", ctypes.c_void_p), ("size", ctypes.c_size_t),
+                ("name", ctypes.c_char_p)]
 
 
 class _Result(ctypes.Structure):
