@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(gcc g++ cmake make pkg-config libgtest-dev libgmock-dev zlib1g-dev
-          qpdf poppler-utils ghostscript mupdf-tools groff img2pdf python3 python3-pytest)
+          qpdf poppler-utils ghostscript mupdf-tools groff img2pdf python3 python3-pytest
+          python3-venv python3-pip python3-setuptools dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

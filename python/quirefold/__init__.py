@@ -11,8 +11,8 @@ Lengths (margin, gutter, creep) are points as numbers, or text with a unit: "5mm
 "0.25in", "12pt". Bad option values raise ValueError; failures raise QuirefoldError.
 
 The shared library libquirefold_impose is looked up, in order: the path in the environment
-variable QUIREFOLD_LIBRARY; next to this package (or one directory up); the system's library
-path.
+variable QUIREFOLD_LIBRARY; where it was installed beside this package; next to this package (or
+one directory up); the system's library path.
 """
 
 from __future__ import annotations
@@ -126,7 +126,13 @@ def _candidates():
     if env:
         yield env
     here = os.path.dirname(os.path.abspath(__file__))
-    for d in (here, os.path.dirname(here)):
+    folders = [here, os.path.dirname(here)]
+    try:  # an installed package knows where the library was installed beside it
+        from ._installed import LIBRARY_DIR
+        folders.insert(0, os.path.normpath(os.path.join(here, LIBRARY_DIR)))
+    except ImportError:
+        pass
+    for d in folders:
         for name in ("libquirefold_impose.so", "libquirefold_impose.so.0",
                      "libquirefold_impose.dylib"):
             p = os.path.join(d, name)
