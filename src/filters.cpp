@@ -310,7 +310,10 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
     if (text[v] == '/') {
         std::int32_t i = v + 1;
         while (i < end && !ends_value(text[i])) ++i;
-        if (static_cast<std::size_t>(i - (v + 1)) > max_filter_name) return 1;
+        // No filter we know has a longer name: the stream is carried as it is, its /Filter
+        // with it.
+        if (static_cast<std::size_t>(i - (v + 1)) > max_filter_name)
+            return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
         chain[chain_len++] = text_at(text, v + 1, i);
     } else {
         std::int32_t close = v + 1;
@@ -323,8 +326,11 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
             }
             std::int32_t j = i + 1;
             while (j < close && !ends_array_name(text[j])) ++j;
-            if (static_cast<std::size_t>(j - (i + 1)) <= max_filter_name && chain_len < max_chain)
-                chain[chain_len++] = text_at(text, i + 1, j);
+            // A name longer than any we know, or more stages than we undo, cannot be decoded;
+            // dropping it would write the stream without one of its filters.
+            if (static_cast<std::size_t>(j - (i + 1)) > max_filter_name || chain_len == max_chain)
+                return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
+            chain[chain_len++] = text_at(text, i + 1, j);
             i = j;
         }
         if (chain_len == 0) return 1;

@@ -588,6 +588,25 @@ std::int32_t pages_reference(const doc& d, const obj& o) {
     return -1;
 }
 
+// An encryption dictionary among the objects: the standard security handler's (/Filter
+// /Standard with the /O and /U password entries) or a public-key handler's (/Recipients).
+// It tells an encrypted file whose trailer, and so its /Encrypt, was lost.
+bool has_encryption_dictionary(const doc& d) {
+    for (const obj& o : d.objects) {
+        const dict_range r = dict_range_of(d, o);
+        if (!r.ok) continue;
+        const std::int32_t filter = find_name_top(r.buf, r.from, r.to, "Filter");
+        if (filter < 0) continue;
+        if (find_name_top(r.buf, r.from, r.to, "Recipients") >= 0) return true;
+        const std::int32_t value = skip_ws(r.buf, filter + 7, r.to);
+        if (find_name(r.buf, value, std::min(value + 9, r.to), "Standard") == value &&
+            find_name_top(r.buf, r.from, r.to, "O") >= 0 &&
+            find_name_top(r.buf, r.from, r.to, "U") >= 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int resolve_catalog_and_pages(doc& d, const char* name) {
@@ -597,7 +616,7 @@ int resolve_catalog_and_pages(doc& d, const char* name) {
                   shown(name));
         return -1;
     }
-    if (d.encrypted) {
+    if (d.encrypted || has_encryption_dictionary(d)) {
         set_error("encrypted PDFs are not supported: %s", shown(name));
         return -1;
     }

@@ -850,3 +850,41 @@ TEST(WholeFile, HostileInputStaysLinear) {
 }
 
 } // namespace
+
+// An encrypted file that lost its trailer (and with it /Encrypt) is still refused: its
+// encryption dictionary is among the objects the scan finds. Unencrypted files with look-alike
+// keys in other places are not.
+TEST(LoadEncryption, RefusedWithoutTheTrailer) {
+    for (const char* name : {"encrypted_aes256.pdf", "encrypted_rc4_objstm.pdf"}) {
+        SCOPED_TRACE(name);
+        const std::string whole = qft::read_file(qft::fixture(name));
+        // Cut before the classic trailer, or before the cross-reference stream object.
+        std::size_t cut = whole.find("trailer");
+        if (const std::size_t x = whole.find("/XRef"); x < cut)
+            cut = whole.rfind("obj", x) == std::string::npos
+                      ? x
+                      : whole.rfind('\n', whole.rfind("obj", x)) + 1;
+        ASSERT_NE(cut, std::string::npos);
+        const std::string truncated = whole.substr(0, cut);
+        ASSERT_EQ(truncated.find("/Encrypt"), std::string::npos) << "the cut keeps /Encrypt";
+        qf::doc d;
+        EXPECT_EQ(qft::load(truncated, d), -1);
+        EXPECT_STREQ(qf::last_error(), "encrypted PDFs are not supported: test.pdf");
+    }
+    const struct {
+        const char* what;
+        std::string dict;
+    } plain[] = {
+        {"a font named Standard", "<< /Type /Font /Subtype /Type1 /BaseFont /Standard /O 1 >>"},
+        {"password keys without the handler", "<< /Filter /FlateDecode /O (x) /U (y) >>"},
+        {"handler name nested deeper", "<< /Info << /Filter /Standard /O (x) /U (y) >> >>"},
+    };
+    for (const auto& p : plain) {
+        SCOPED_TRACE(p.what);
+        const std::string pdf = qft::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                               "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                               "<< /Type /Page /Parent 2 0 R >>", p.dict});
+        qf::doc d;
+        EXPECT_EQ(qft::load(pdf, d), 0) << qf::last_error();
+    }
+}
