@@ -592,9 +592,20 @@ std::int32_t pages_reference(const doc& d, const obj& o) {
 // /Standard with the /O and /U password entries) or a public-key handler's (/Recipients).
 // It tells an encrypted file whose trailer, and so its /Encrypt, was lost.
 bool has_encryption_dictionary(const doc& d) {
+    // Most files name neither handler anywhere in their bytes: one pass settles it. Objects
+    // unpacked from object streams are not in those bytes, so their files are searched anyway.
+    const std::string_view text(reinterpret_cast<const char*>(d.data.data()),
+                                static_cast<std::size_t>(d.len));
+    if (d.arena.empty() && text.find("/Standard") == std::string_view::npos &&
+        text.find("/Recipients") == std::string_view::npos)
+        return false;
+    // An encryption dictionary is a few hundred bytes; looking no further than this into each
+    // object keeps the search linear however long a damaged dictionary runs.
+    constexpr std::int32_t window = 2048;
     for (const obj& o : d.objects) {
-        const dict_range r = dict_range_of(d, o);
+        dict_range r = dict_range_of(d, o);
         if (!r.ok) continue;
+        if (r.to - r.from > window) r.to = r.from + window;
         const std::int32_t filter = find_name_top(r.buf, r.from, r.to, "Filter");
         if (filter < 0) continue;
         if (find_name_top(r.buf, r.from, r.to, "Recipients") >= 0) return true;

@@ -51,7 +51,8 @@ cmp "$work/e.pdf" "$work/f.pdf"
 # The Debian package: built, unpacked, run from where it was unpacked.
 (cd "$build_dir" && cpack -G DEB -B "$work/deb" >/dev/null)
 deb=$(find "$work/deb" -maxdepth 1 -name 'quirefold_*.deb' | head -n1)
-dpkg-deb -I "$deb" | grep -q "Depends: .*python3"
+dpkg-deb -I "$deb" > "$work/deb-info"   # not piped into grep -q: pipefail would see SIGPIPE
+grep -q "Depends: .*python3" "$work/deb-info"
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/quirefold usr/include/quirefold_impose.h usr/lib/pkgconfig/quirefold_impose.pc \
          usr/lib/cmake/quirefold/quirefoldConfig.cmake usr/share/man/man1/quirefold.1 \
