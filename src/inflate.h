@@ -9,7 +9,10 @@ namespace qf {
 // bytes; out_cap above 2^30 is refused. The Adler-32 trailer and anything after the final
 // block are ignored. No allocation, no shared mutable state: safe from several threads.
 // 0: decoded (or stopped at malformed data) with *out_len bytes written.
-// -1: header rejected, input truncated, output full or a null pointer; *out_len is 0.
+// inflate_output_full (-2): out_cap bytes were not enough; *out_len is 0.
+// -1: header rejected, input truncated or a null pointer; *out_len is 0.
+// Bytes of `out` past *out_len (and, on failure, all of it) may have been written.
+constexpr int inflate_output_full = -2;
 int inflate_decompress(const std::uint8_t* in, std::uint64_t in_len, std::uint8_t* out,
                        std::uint64_t out_cap, std::uint64_t* out_len);
 

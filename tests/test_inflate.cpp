@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "inflate.h"
+#include "inflate_reference.h"
 
 namespace {
 
@@ -891,7 +892,7 @@ TEST(InflateBlocks, ExactCapacitySucceedsOneByteLessFails) {
         EXPECT_EQ(exact.len, c.size) << c.name;
         for (std::size_t cap : {c.size - 1, c.size / 2, std::size_t{0}}) {
             decoded small = inflate_into(c.in, cap);
-            EXPECT_EQ(small.result, -1) << c.name << " capacity " << cap;
+            EXPECT_EQ(small.result, qf::inflate_output_full) << c.name << " capacity " << cap;
             EXPECT_EQ(small.len, 0u) << c.name << " capacity " << cap;
         }
     }
@@ -1074,4 +1075,72 @@ TEST(PngUnfilter, BufferContentsMatchTagByTagRemoval) {
         ASSERT_EQ(result, expected_result) << "round " << round;
         ASSERT_EQ(buf, expected) << "round " << round;
     }
+}
+
+// ---- the table-driven decoder against the bit-serial one ----
+
+// Both decoders over many streams, whole, cut at many points, with bits flipped and bytes
+// changed, into buffers of many sizes: the same result (a full output is -2 for the library,
+// -1 for the reference) and the same bytes.
+TEST(InflateOracle, TableDrivenMatchesBitSerialOnDamagedStreams) {
+    std::vector<byte_vec> streams;
+    for (int level : {0, 1, 6, 9})
+        for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED}) {
+            streams.push_back(
+                zlib_compress(text_like(3000 + 997 * level, 40u + level), level, strategy));
+            streams.push_back(zlib_compress(repetitive(2500, 50u + level), level, strategy));
+        }
+    streams.push_back(zlib_compress(random_bytes(4000, 60), 6, Z_DEFAULT_STRATEGY));
+    streams.push_back(zlib_compress(text_like(200000, 61), 6, Z_DEFAULT_STRATEGY));
+
+    std::mt19937 rng(1234);
+    std::size_t compared = 0;
+    auto compare = [&compared](const byte_vec& in, std::uint64_t cap) {
+        byte_vec a(cap), b(cap);
+        std::uint64_t alen = 7, blen = 9;
+        int ra = qf::inflate_decompress(in.data(), in.size(), a.data(), cap, &alen);
+        const int rb = qft::reference_inflate(in.data(), in.size(), b.data(), cap, &blen);
+        if (ra == qf::inflate_output_full) ra = -1;
+        ++compared;
+        if (ra != rb || alen != blen) return false;
+        return std::equal(a.begin(), a.begin() + static_cast<long>(alen), b.begin());
+    };
+    for (std::size_t k = 0; k < streams.size(); ++k) {
+        const byte_vec& z = streams[k];
+        SCOPED_TRACE(testing::Message() << "stream " << k);
+        std::uint64_t full = 0;
+        {
+            byte_vec big(1 << 20);
+            ASSERT_EQ(qf::inflate_decompress(z.data(), z.size(), big.data(), big.size(), &full), 0);
+        }
+        for (std::uint64_t cap : {full, full + 300, full - 1, full / 2, std::uint64_t{300}})
+            EXPECT_TRUE(compare(z, cap)) << "capacity " << cap;
+        // Cut short at every position of small streams, at 200 places of large ones.
+        const std::size_t step = std::max<std::size_t>(1, z.size() / 200);
+        for (std::size_t cut = 0; cut < z.size(); cut += step) {
+            const byte_vec head(z.begin(), z.begin() + static_cast<long>(cut));
+            EXPECT_TRUE(compare(head, full + 300)) << "cut at " << cut;
+        }
+        // Damaged: flipped bits and replaced bytes, decoded into several capacities.
+        for (int round = 0; round < 300; ++round) {
+            byte_vec damaged = z;
+            const int changes = 1 + static_cast<int>(rng() % 4);
+            for (int c = 0; c < changes; ++c) {
+                const std::size_t at = 2 + rng() % (damaged.size() - 2);
+                if (rng() % 2)
+                    damaged[at] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+                else
+                    damaged[at] = static_cast<std::uint8_t>(rng());
+            }
+            const std::uint64_t cap = rng() % 3 == 0 ? rng() % (full + 1) : full + 400;
+            EXPECT_TRUE(compare(damaged, cap)) << "round " << round;
+        }
+    }
+    // Random bytes behind a valid header: mostly malformed codes and exhausted input.
+    for (int round = 0; round < 3000; ++round) {
+        byte_vec junk = random_bytes(1 + rng() % 300, static_cast<unsigned>(round));
+        junk.insert(junk.begin(), {0x78, 0x9C});
+        EXPECT_TRUE(compare(junk, rng() % 2000)) << "junk " << round;
+    }
+    EXPECT_GT(compared, 10000u);
 }
