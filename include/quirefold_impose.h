@@ -57,6 +57,9 @@ typedef struct quirefold_impose_options {
                           this much, the others in proportion, the outermost not at all */
     int scale;         /* QUIREFOLD_SCALE_* */
     int fold_marks;    /* nonzero: short marks at the top and bottom of the fold line */
+    int compress;      /* nonzero (default): page content goes in as stored, never decoded,
+                          and streams stored without compression are compressed; 0: content
+                          written decoded and uncompressed, as the classic interface does */
 } quirefold_impose_options;
 
 /* The input: a file (path set) or bytes in memory (path NULL, data and size; `name`, when
@@ -113,7 +116,7 @@ typedef struct quirefold_impose_result {
 } quirefold_impose_result;
 
 /* Fills *options with the defaults (automatic sheet, one signature, left binding, short-edge
- * flip, no cover, every page, no margins, fit, no fold marks) and sets its size. */
+ * flip, no cover, every page, no margins, fit, no fold marks, compressed) and sets its size. */
 QUIREFOLD_IMPOSE_API void quirefold_impose_options_init(quirefold_impose_options* options);
 
 /* Empties *result and sets its size. Call once before the first use of a result record. */

@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "deflate.h"
 #include "error.h"
 #include "lex.h"
 #include "resources.h"
@@ -185,8 +186,38 @@ int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map,
     return -1;
 }
 
+std::optional<std::string> flate_dictionary(std::string_view dict, std::size_t length) {
+    const bytes text(reinterpret_cast<const std::uint8_t*>(dict.data()), dict.size());
+    const auto end = static_cast<std::int32_t>(dict.size());
+    const std::int32_t open = skip_ws(text, 0, end);
+    if (open + 1 >= end || text[static_cast<std::size_t>(open)] != '<' ||
+        text[static_cast<std::size_t>(open) + 1] != '<')
+        return std::nullopt;
+    for (std::string_view key : {"Filter", "DecodeParms", "DP", "F"})
+        if (find_name_top(text, open, end, key) >= 0) return std::nullopt;
+    const std::int32_t key = find_name_top(text, open, end, "Length");
+    if (key < 0) return std::nullopt;
+    const std::int32_t value = skip_ws(text, key + 7, end);
+    if (value >= end || !is_digit(text[static_cast<std::size_t>(value)])) return std::nullopt;
+    std::int32_t num = 0;
+    std::size_t value_end = 0;
+    if (!match_ref(text, static_cast<std::size_t>(value), num, value_end)) {
+        value_end = static_cast<std::size_t>(value);
+        while (value_end < dict.size() && is_digit(text[value_end])) ++value_end;
+    }
+    std::string out;
+    out.reserve(dict.size() + 32);
+    out.append(dict.substr(0, static_cast<std::size_t>(open) + 2));
+    out.append(" /Filter /FlateDecode");
+    out.append(dict.substr(static_cast<std::size_t>(open) + 2,
+                           static_cast<std::size_t>(value) - (static_cast<std::size_t>(open) + 2)));
+    out.append(std::to_string(length));
+    out.append(dict.substr(value_end));
+    return out;
+}
+
 void write_carried(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs,
-                   const renumber_map& map) {
+                   const renumber_map& map, bool compress) {
     try {
         for (std::size_t k = 0; k < map.old_nums.size() && k < map.new_nums.size(); ++k) {
             std::int32_t old_num = map.old_nums[k];
@@ -203,18 +234,34 @@ void write_carried(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs,
                 continue;
             }
             bytes body = write_range(d, *o);
-            if (!body.empty()) {
-                std::string renumbered = remap_res_n(body, map);
-                buf_text(out, renumbered);
+            std::string renumbered;
+            if (!body.empty()) renumbered = remap_res_n(body, map);
+            const bool has_data = o->has_stream && !o->in_objstm && o->data_start >= 0 &&
+                                  o->data_start <= o->data_end && o->data_end <= d.len;
+            const bytes data =
+                has_data ? d.input().subspan(static_cast<std::size_t>(o->data_start),
+                                             static_cast<std::size_t>(o->data_end - o->data_start))
+                         : bytes();
+            // The data is copied as it stands (no decoding, no renumbering), or, when it was
+            // stored without a filter, compressed.
+            std::vector<std::uint8_t> packed;
+            if (compress && !data.empty()) {
+                deflate_compress(data, packed);
+                std::optional<std::string> dict;
+                if (packed.size() < data.size()) dict = flate_dictionary(renumbered, packed.size());
+                if (dict)
+                    renumbered = std::move(*dict);
+                else
+                    packed.clear();
             }
+            buf_text(out, renumbered);
             buf_text(out, "\n");
             if (o->has_stream && !o->in_objstm) {
                 buf_text(out, "stream\n");
-                // The data is copied as it stands: no decoding, no renumbering.
-                if (o->data_start >= 0 && o->data_start <= o->data_end && o->data_end <= d.len)
-                    append(out, d.input().subspan(
-                                    static_cast<std::size_t>(o->data_start),
-                                    static_cast<std::size_t>(o->data_end - o->data_start)));
+                if (!packed.empty())
+                    append(out, bytes(packed));
+                else if (has_data)
+                    append(out, data);
                 buf_text(out, "\nendstream\n");
             }
             buf_text(out, "endobj\n");

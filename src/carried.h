@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "doc.h"
@@ -20,8 +23,14 @@ std::vector<std::int32_t> scan_refs(bytes text);
 int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map,
                     const std::vector<std::uint8_t>* placed = nullptr);
 
-// Appends every carried object; xref_offs is indexed by output number.
+// Appends every carried object; xref_offs is indexed by output number. With `compress`,
+// streams stored without any filter are compressed (when that makes them smaller).
 void write_carried(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs,
-                   const renumber_map& map);
+                   const renumber_map& map, bool compress = false);
+
+// The dictionary of a stream without a filter, rewritten for its compressed data of `length`
+// bytes: /Filter /FlateDecode added, /Length set. nullopt when the stream must keep its bytes
+// (it has a filter or decode parameters, or no readable /Length).
+std::optional<std::string> flate_dictionary(std::string_view dict, std::size_t length);
 
 } // namespace qf

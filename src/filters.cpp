@@ -284,26 +284,58 @@ std::optional<std::string> copy_value_text(bytes text, std::int32_t start, std::
     return std::string(text_at(text, p, i));
 }
 
+namespace {
+
+// Where a stream dictionary's filter entries stand; filter_key < 0 when it has no filter.
+struct filter_entries {
+    std::int32_t end = 0;
+    std::int32_t parms_key = -1, parms_key_len = 0;
+    std::int32_t filter_key = -1;
+    std::int32_t value = -1; // the "/" or "[" of the /Filter value
+};
+
+filter_entries find_filter_entries(bytes text, std::int32_t dict_start, std::int32_t dict_end) {
+    filter_entries f;
+    f.end = std::min(dict_end, static_cast<std::int32_t>(text.size()));
+    f.parms_key = find_name(text, dict_start, f.end, "DecodeParms");
+    f.parms_key_len = 12;
+    if (f.parms_key < 0) {
+        f.parms_key = find_name(text, dict_start, f.end, "DP");
+        f.parms_key_len = 3;
+    }
+    const std::int32_t key = find_name(text, dict_start, f.end, "Filter");
+    if (key < 0) return f;
+    const std::int32_t v = skip_ws(text, key + 7, f.end);
+    // An indirect reference or null is taken as no filter.
+    if (v >= f.end || (text[v] != '/' && text[v] != '[')) return f;
+    f.filter_key = key;
+    f.value = v;
+    return f;
+}
+
+} // namespace
+
+int content_carry(bytes text, std::int32_t dict_start, std::int32_t dict_end,
+                  const std::uint8_t* data, std::int32_t data_len, streamout& out) {
+    out = streamout{};
+    out.data = data;
+    out.len = data_len > 0 ? data_len : 0;
+    if (dict_start < 0 || data_len <= 0) return 1;
+    const filter_entries f = find_filter_entries(text, dict_start, dict_end);
+    if (f.filter_key < 0) return 1;
+    return carry_encoded(text, f.filter_key, f.parms_key, f.parms_key_len, f.end, out);
+}
+
 int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
                    const std::uint8_t* data, std::int32_t data_len, streamout& out) {
     out = streamout{};
     out.data = data;
     out.len = data_len > 0 ? data_len : 0;
     if (dict_start < 0 || data_len <= 0) return 1;
-    const std::int32_t end = std::min(dict_end, static_cast<std::int32_t>(text.size()));
-
-    std::int32_t parms_key = find_name(text, dict_start, end, "DecodeParms");
-    std::int32_t parms_key_len = 12;
-    if (parms_key < 0) {
-        parms_key = find_name(text, dict_start, end, "DP");
-        parms_key_len = 3;
-    }
-
-    const std::int32_t filter_key = find_name(text, dict_start, end, "Filter");
-    if (filter_key < 0) return 1;
-    std::int32_t v = skip_ws(text, filter_key + 7, end);
-    // An indirect reference or null is taken as no filter.
-    if (v >= end || (text[v] != '/' && text[v] != '[')) return 1;
+    const filter_entries f = find_filter_entries(text, dict_start, dict_end);
+    if (f.filter_key < 0) return 1;
+    const std::int32_t end = f.end, parms_key = f.parms_key, parms_key_len = f.parms_key_len,
+                       filter_key = f.filter_key, v = f.value;
 
     std::array<std::string_view, max_chain> chain;
     std::size_t chain_len = 0;

@@ -24,6 +24,11 @@ struct streamout {
 int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
                    const std::uint8_t* data, std::int32_t data_len, streamout& out);
 
+// The stream as stored: 1 for plain bytes (no filter), 2 with dict_tail holding its /Filter and
+// /DecodeParms entries, -1 when those entries cannot be copied. Never decodes.
+int content_carry(bytes text, std::int32_t dict_start, std::int32_t dict_end,
+                  const std::uint8_t* data, std::int32_t data_len, streamout& out);
+
 // The text of the dictionary value that begins at start (after PDF white space), before end.
 std::optional<std::string> copy_value_text(bytes text, std::int32_t start, std::int32_t end);
 

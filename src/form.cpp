@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "deflate.h"
 #include "error.h"
 #include "filters.h"
 #include "lex.h"
@@ -79,18 +80,25 @@ std::optional<std::string> with_filter_values_resolved(const doc& d, bytes text,
     return copy;
 }
 
-int decode_stream_obj(const doc& d, const obj& o, streamout& out) {
+// How a content stream goes into its form: decoded, or as stored with its filter entries.
+using content_rule = int (*)(bytes, std::int32_t, std::int32_t, const std::uint8_t*, std::int32_t,
+                             streamout&);
+
+int stream_obj_content(const doc& d, const obj& o, content_rule rule, streamout& out) {
     const std::int32_t dict_end = o.stream_pos > 0 ? o.stream_pos : o.endobj_pos;
     const std::uint8_t* data = d.data.data() + o.data_start;
     const std::int32_t data_len = o.data_end - o.data_start;
     if (o.dict_start >= 0 && dict_end > o.dict_start && dict_end <= d.len) {
         if (auto dict = with_filter_values_resolved(d, d.input(), o.dict_start, dict_end)) {
             const bytes view(reinterpret_cast<const std::uint8_t*>(dict->data()), dict->size());
-            return content_decode(view, 0, static_cast<std::int32_t>(dict->size()), data, data_len,
-                                  out);
+            return rule(view, 0, static_cast<std::int32_t>(dict->size()), data, data_len, out);
         }
     }
-    return content_decode(d.input(), o.dict_start, dict_end, data, data_len, out);
+    return rule(d.input(), o.dict_start, dict_end, data, data_len, out);
+}
+
+int decode_stream_obj(const doc& d, const obj& o, streamout& out) {
+    return stream_obj_content(d, o, content_decode, out);
 }
 
 void fail_unsupported(std::int32_t page_number) {
@@ -183,16 +191,18 @@ std::optional<array_body> find_array_body(const doc& d, const obj& o) {
     return a;
 }
 
-// /Contents N G R. A reference to an array object is carried like a direct array.
+// /Contents N G R. A reference to an array object is carried like a direct array. With
+// `as_stored` one stream goes into the form as it is stored, not decoded.
 bool single_reference(const doc& d, bytes text, std::int32_t at, std::int32_t page_number,
-                      streamout& content) {
+                      bool as_stored, streamout& content) {
     std::int32_t cursor = at;
     std::int32_t num = parse_int_at(text, cursor);
     if (num <= 0) return true;
     const obj* target = find_obj(d, num);
     if (!target) return true;
     if (has_stream_data(d, target)) {
-        if (decode_stream_obj(d, *target, content) < 0) {
+        if (stream_obj_content(d, *target, as_stored ? content_carry : content_decode, content) <
+            0) {
             fail_unsupported(page_number);
             return false;
         }
@@ -217,7 +227,7 @@ std::int64_t indirect_length(const doc& d, std::int32_t num) {
 // A stream written inside the page dictionary: its dictionary opens at `open` in `text`, and
 // the page's dictionary range ends at `end`.
 bool inline_stream(const doc& d, bytes text, std::int32_t open, std::int32_t end,
-                   std::int32_t page_number, streamout& content) {
+                   std::int32_t page_number, bool as_stored, streamout& content) {
     bytes page_text = text.first(static_cast<std::size_t>(end));
     std::int32_t kw = dict_stream_kw(page_text, open);
     if (kw < 0) return true;
@@ -238,8 +248,9 @@ bool inline_stream(const doc& d, bytes text, std::int32_t open, std::int32_t end
     }
     if (data_pos + length > end) return true;
 
-    if (content_decode(text, open, kw, text.data() + data_pos, static_cast<std::int32_t>(length),
-                       content) < 0) {
+    const content_rule rule = as_stored ? content_carry : content_decode;
+    if (rule(text, open, kw, text.data() + data_pos, static_cast<std::int32_t>(length), content) <
+        0) {
         set_error("page %ld: inline content stream cannot be carried (unsupported /Filter)",
                   static_cast<long>(page_number));
         return false;
@@ -248,31 +259,44 @@ bool inline_stream(const doc& d, bytes text, std::int32_t open, std::int32_t end
 }
 
 // Fills `content` from the page's /Contents; false after setting a message.
-bool find_content(const doc& d, const dict_range& range, std::int32_t page_number,
+bool find_content(const doc& d, const dict_range& range, std::int32_t page_number, bool as_stored,
                   streamout& content) {
     std::int32_t key = find_name(range.buf, range.from, range.to, "Contents");
     if (key < 0) return true;
     std::int32_t v = skip_ws(range.buf, key + 9, range.to);
     if (v >= range.to) return true;
     std::uint8_t c = range.buf[v];
-    if (is_digit(c)) return single_reference(d, range.buf, v, page_number, content);
+    if (is_digit(c)) return single_reference(d, range.buf, v, page_number, as_stored, content);
     if (c == '[') return join_array(d, range.buf, v, range.to, page_number, content);
     if (c == '<' && v + 1 < range.to && range.buf[v + 1] == '<')
-        return inline_stream(d, range.buf, v, range.to, page_number, content);
+        return inline_stream(d, range.buf, v, range.to, page_number, as_stored, content);
     return true; // null, a string, anything else: an empty form
+}
+
+// Plain content compressed, when that makes it smaller.
+void compress_plain(streamout& content) {
+    if (!content.dict_tail.empty() || content.len <= 0) return;
+    std::vector<std::uint8_t> packed;
+    deflate_compress(bytes(content.data, static_cast<std::size_t>(content.len)), packed);
+    if (packed.size() >= static_cast<std::size_t>(content.len)) return;
+    content.decoded = std::move(packed);
+    content.data = content.decoded.data();
+    content.len = static_cast<std::int32_t>(content.decoded.size());
+    content.owned = true;
+    content.dict_tail = " /Filter /FlateDecode";
 }
 
 } // namespace
 
-std::optional<std::vector<std::uint8_t>> build_form_xobject(const doc& d, const obj& page,
-                                                            const pageinfo& pi,
-                                                            const renumber_map& map,
-                                                            std::int32_t page_number) {
+std::optional<std::vector<std::uint8_t>>
+build_form_xobject(const doc& d, const obj& page, const pageinfo& pi, const renumber_map& map,
+                   std::int32_t page_number, bool compress) {
     streamout content;
     std::string resources_tail;
     dict_range range = dict_range_of(d, page);
     if (range.ok) {
-        if (!find_content(d, range, page_number, content)) return std::nullopt;
+        if (!find_content(d, range, page_number, compress, content)) return std::nullopt;
+        if (compress) compress_plain(content);
         if (auto res = get_resources_inherited(d, &page, pi.parent_num))
             resources_tail =
                 " /Resources " +

@@ -186,6 +186,7 @@ plan_status plan_imposition(const doc& d, const layout_options& opt, impose_plan
                    counts.cut_pages == 1 ? "its" : "their", static_cast<long>(counts.first_cut)));
 
     plan.fold_marks = opt.fold_marks;
+    plan.compress = opt.compress;
     // Marks stand in the margin, long enough to see and to fold by.
     plan.fold_mark_len = std::clamp(opt.margin, 6.0, 18.0);
     return plan_status::ok;

@@ -112,6 +112,7 @@ bool check_options(const quirefold_impose_options* given, layout_options& opt, o
         return bad("scale", format("must be 0 (fit), 1 (shrink) or 2 (none) (got %d)", o.scale));
     }
     opt.fold_marks = o.fold_marks != 0;
+    opt.compress = o.compress != 0;
     return true;
 }
 
@@ -255,6 +256,7 @@ QUIREFOLD_IMPOSE_API void quirefold_impose_options_init(quirefold_impose_options
     options->binding = QUIREFOLD_BINDING_LEFT;
     options->flip = QUIREFOLD_FLIP_SHORT;
     options->scale = QUIREFOLD_SCALE_FIT;
+    options->compress = 1;
 }
 
 QUIREFOLD_IMPOSE_API void quirefold_impose_result_init(quirefold_impose_result* result) {

@@ -27,6 +27,7 @@ struct layout_options {
     double margin = 0, gutter = 0, creep = 0; // points
     scale_mode scale = scale_mode::fit;
     bool fold_marks = false;
+    bool compress = false; // content as stored or compressed; streams without a filter compressed
 };
 
 struct rect {
@@ -65,6 +66,7 @@ struct impose_plan {
     std::int32_t blanks = 0;
     bool fold_marks = false;
     double fold_mark_len = 0;
+    bool compress = false;
     std::vector<std::string> warnings;
     const char* bad_option = ""; // the option a bad_option status is about
 };

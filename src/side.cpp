@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "deflate.h"
 #include "error.h"
 #include "form.h"
 #include "pagetree.h"
@@ -28,13 +29,13 @@ struct slot {
 };
 
 // Builds a non-blank slot's form, with the page's effective rotation.
-bool build_slot(const doc& d, const renumber_map& map, slot& sl) {
+bool build_slot(const doc& d, const renumber_map& map, bool compress, slot& sl) {
     const std::int32_t page = sl.plan->page;
     if (static_cast<std::uint64_t>(page) > d.pages.size()) return false;
     const pageinfo pi = effective_pageinfo(d, page);
     const obj* page_obj = find_obj(d, pi.obj_num);
     if (!page_obj) return false;
-    auto form = build_form_xobject(d, *page_obj, pi, map, page);
+    auto form = build_form_xobject(d, *page_obj, pi, map, page, compress);
     if (!form) return false;
     sl.form = std::move(*form);
     return true;
@@ -112,7 +113,8 @@ std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_o
         return -1;
     for (slot& sl : slots) {
         if (!sl.used()) continue;
-        if (!offset_slot_ok(xref_offs, sl.form_obj) || !build_slot(d, map, sl)) return -1;
+        if (!offset_slot_ok(xref_offs, sl.form_obj) || !build_slot(d, map, style.compress, sl))
+            return -1;
     }
 
     buf content;
@@ -121,14 +123,34 @@ std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_o
     if (style.fold_mark_len > 0) paint_fold_marks(content, style);
     if (content.len == 0) buf_text(content, "% blank sheet\n");
     if (content.failed || !content.data) return -1;
-    const std::size_t content_len = std::strlen(reinterpret_cast<const char*>(content.data));
+    std::size_t content_len = std::strlen(reinterpret_cast<const char*>(content.data));
+    const std::uint8_t* content_bytes = content.data;
+    const char* content_filter = "";
+    std::vector<std::uint8_t> packed;
+    // Pages of one size, without creep, give every full side the same content.
+    std::int32_t content_obj = nums.content_obj;
+    bool content_shared = false;
+    if (style.shared_contents) {
+        const std::string key(reinterpret_cast<const char*>(content.data), content_len);
+        const auto [at, added] = style.shared_contents->emplace(key, nums.content_obj);
+        content_obj = at->second;
+        content_shared = !added;
+    }
+    if (style.compress && !content_shared) {
+        deflate_compress(bytes(content.data, content_len), packed);
+        if (packed.size() < content_len) {
+            content_bytes = packed.data();
+            content_len = packed.size();
+            content_filter = " /Filter /FlateDecode";
+        }
+    }
 
     xref_offs[static_cast<std::size_t>(nums.page_obj)] = static_cast<std::int64_t>(out.len);
     buf_format(out, "%ld 0 obj\n", static_cast<long>(nums.page_obj));
     buf_text(out, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ");
     append_numbers(out, {style.sheet_w, style.sheet_h});
     buf_text(out, "] /Contents ");
-    buf_format(out, "%ld 0 R", static_cast<long>(nums.content_obj));
+    buf_format(out, "%ld 0 R", static_cast<long>(content_obj));
     buf_text(out, " /Resources << /XObject << ");
     for (const slot& sl : slots) {
         if (!sl.used()) continue;
@@ -144,11 +166,13 @@ std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_o
         buf_text(out, "\nendobj\n");
     }
 
+    if (content_shared) return nums.page_obj;
     xref_offs[static_cast<std::size_t>(nums.content_obj)] = static_cast<std::int64_t>(out.len);
-    buf_format(out, "%ld 0 obj\n<< /Length %zu >>\nstream\n", static_cast<long>(nums.content_obj),
-               content_len);
-    buf_bytes(out, content.data, content_len);
-    buf_text(out, "endstream\nendobj\n");
+    buf_format(out, "%ld 0 obj\n<< /Length %zu%s >>\nstream\n", static_cast<long>(nums.content_obj),
+               content_len, content_filter);
+    buf_bytes(out, content_bytes, content_len);
+    // Plain content ends with its own line end; compressed data gets one before the keyword.
+    buf_text(out, *content_filter ? "\nendstream\nendobj\n" : "endstream\nendobj\n");
     return nums.page_obj;
 }
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "doc.h"
@@ -20,6 +22,10 @@ struct side_numbers {
 struct side_style {
     double sheet_w = 0, sheet_h = 0;
     double fold_mark_len = 0; // 0: no fold marks
+    bool compress = false;    // see build_form_xobject; the side's own content too
+    // When set, sides whose content is the same share one content stream: content text to
+    // the object written for it.
+    std::map<std::string, std::int32_t>* shared_contents = nullptr;
 };
 
 // Appends "q s 0 0 s tx ty cm /name Do Q\n".

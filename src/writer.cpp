@@ -4,13 +4,16 @@
 #include "writer.h"
 
 #include <cstdio>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "carried.h"
-#include "outfile.h"
 #include "error.h"
 #include "impose.h"
+#include "objpack.h"
 #include "outbuf.h"
+#include "outfile.h"
 #include "plan.h"
 #include "renumber.h"
 #include "side.h"
@@ -113,7 +116,9 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
     xref_offs[2] = static_cast<std::int64_t>(out.len);
     append_page_tree(out, static_cast<std::int32_t>(nsheets));
 
-    const side_style style{plan.sheet.w, plan.sheet.h, plan.fold_marks ? plan.fold_mark_len : 0};
+    std::map<std::string, std::int32_t> shared_contents;
+    const side_style style{plan.sheet.w, plan.sheet.h, plan.fold_marks ? plan.fold_mark_len : 0,
+                           plan.compress, plan.compress ? &shared_contents : nullptr};
     for (std::int64_t i = 0; i < nsheets; ++i) {
         const sheet_plan& sh = plan.sheets[static_cast<std::size_t>(i)];
         const auto base = static_cast<std::int32_t>(first_sheet_obj + numbers_per_sheet * i);
@@ -126,11 +131,22 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
         }
     }
 
-    write_carried(d, out, xref_offs, map);
+    write_carried(d, out, xref_offs, map, plan.compress);
     append_xref_and_trailer(out, xref_offs, max_num);
     if (out.failed || out.len == 0) {
         set_error("failed to build output");
         return false;
+    }
+    if (plan.compress) {
+        // Compact: small objects into compressed object streams, a cross-reference stream.
+        const std::vector<std::uint8_t> packed = pack_objects(out, xref_offs, max_num);
+        if (packed.empty()) return false;
+        buf_release(out);
+        buf_bytes(out, packed.data(), packed.size());
+        if (out.failed) {
+            set_error("out of memory");
+            return false;
+        }
     }
     return true;
 }

@@ -40,6 +40,7 @@ void print_help() {
         "      --creep LEN      move the innermost sheet's pages toward the fold by LEN\n"
         "      --scale MODE     fit (default), shrink (never enlarge) or none (100 %%)\n"
         "      --fold-marks     short marks at the ends of the fold line\n"
+        "      --no-compress    write page content decoded and uncompressed\n"
         "  LEN is a number with an optional unit: pt (default), mm, cm or in.\n\n"
         "Input and output:\n"
         "  INPUT or OUTPUT - reads standard input or writes standard output (the summary\n"
@@ -127,8 +128,10 @@ int parse_args(int argc, char** argv, cli_args& args) {
             std::printf("quirefold %s\n", quirefold_impose_version());
             return 0;
         }
-        if (a == "--cover" || a == "--fold-marks" || a == "--plan" || a == "--count") {
+        if (a == "--cover" || a == "--fold-marks" || a == "--plan" || a == "--count" ||
+            a == "--no-compress") {
             if (a == "--cover") args.options.cover = 1;
+            if (a == "--no-compress") args.options.compress = 0;
             if (a == "--fold-marks") args.options.fold_marks = 1;
             if (a == "--plan") args.plan = true;
             if (a == "--count") args.count = true;

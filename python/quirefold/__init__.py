@@ -79,6 +79,7 @@ class _Options(ctypes.Structure):
         ("creep", ctypes.c_double),
         ("scale", ctypes.c_int),
         ("fold_marks", ctypes.c_int),
+        ("compress", ctypes.c_int),
     ]
 
 
@@ -207,7 +208,8 @@ def _length(lib, name: str, value: Length) -> float:
 
 
 def _options(lib, sheet="auto", signature=0, binding="left", flip="short", cover=False,
-             pages=None, margin=0, gutter=0, creep=0, scale="fit", fold_marks=False):
+             pages=None, margin=0, gutter=0, creep=0, scale="fit", fold_marks=False,
+             compress=True):
     o = _Options()
     lib.quirefold_impose_options_init(ctypes.byref(o))
     if not isinstance(sheet, str):
@@ -229,6 +231,7 @@ def _options(lib, sheet="auto", signature=0, binding="left", flip="short", cover
     o.creep = _length(lib, "creep", creep)
     o.scale = _choice("scale", scale, _SCALES)
     o.fold_marks = 1 if fold_marks else 0
+    o.compress = 1 if compress else 0
     return o
 
 
@@ -290,19 +293,21 @@ def page_count(path: PathType) -> int:
 def make_booklet(src: PathType, dst: PathType, *, sheet: str = "auto", signature: int = 0,
                  binding: str = "left", flip: str = "short", cover: bool = False,
                  pages: Optional[str] = None, margin: Length = 0, gutter: Length = 0,
-                 creep: Length = 0, scale: str = "fit",
-                 fold_marks: bool = False) -> BookletResult:
+                 creep: Length = 0, scale: str = "fit", fold_marks: bool = False,
+                 compress: bool = True) -> BookletResult:
     """Writes the booklet of the PDF at src to dst.
 
     sheet: "auto" (the standard size nearest to the first page), a name from SHEETS, or a
     custom "WxH[unit]" such as "300x200mm"; signature: sheets per signature (0: one);
     binding: "left" or "right"; flip: "short" or "long"; cover: keep the last page as the
     back cover; pages: ranges such as "1-5,8,11-z"; margin, gutter, creep: lengths;
-    scale: "fit", "shrink" or "none"; fold_marks: marks at the ends of the fold.
+    scale: "fit", "shrink" or "none"; fold_marks: marks at the ends of the fold;
+    compress: page content as stored and uncompressed streams compressed (False: content
+    written decoded, as the classic library does).
     """
     options = dict(sheet=sheet, signature=signature, binding=binding, flip=flip, cover=cover,
                    pages=pages, margin=margin, gutter=gutter, creep=creep, scale=scale,
-                   fold_marks=fold_marks)
+                   fold_marks=fold_marks, compress=compress)
     result, _ = _call(src, None, dst, True, options)
     return result
 
