@@ -33,7 +33,7 @@ def test_not_a_pdf(tmp_path):
 def test_make_booklet_writes_a_booklet_and_returns_its_result(tmp_path):
     out = tmp_path / "booklet.pdf"
     r = quirefold.make_booklet(SAMPLE, out, sheet="a4")
-    assert out.read_bytes().startswith(b"%PDF-1.4\n")
+    assert out.read_bytes().startswith(b"%PDF-1.5\n")  # compact: object streams
     assert quirefold.page_count(out) == 4  # six pages -> two sheets -> four sides
     assert (r.sheet, r.input_pages, r.pages, r.sheets, r.sides, r.blanks, r.signatures) == (
         "A4", 6, 6, 2, 4, 2, 1)
@@ -98,7 +98,7 @@ def test_plan_returns_the_pages_of_every_slot_and_writes_nothing(tmp_path):
 
 def test_booklet_bytes_from_memory_to_memory(tmp_path):
     r = quirefold.booklet_bytes(SAMPLE.read_bytes(), sheet="letter")
-    assert r.data.startswith(b"%PDF-1.4\n") and r.sheet == "Letter"
+    assert r.data.startswith(b"%PDF-1.5\n") and r.sheet == "Letter"
     out = tmp_path / "m.pdf"
     out.write_bytes(r.data)
     assert quirefold.page_count(out) == 4
@@ -136,3 +136,10 @@ def test_failed_create_leaves_existing_output_untouched(tmp_path):
 def test_wrong_path_type():
     with pytest.raises(TypeError):
         quirefold.page_count(42)
+
+
+def test_compress_false_writes_decoded_content_like_the_classic_library(tmp_path):
+    small = quirefold.booklet_bytes(SAMPLE.read_bytes(), sheet="a4").data
+    plain = quirefold.booklet_bytes(SAMPLE.read_bytes(), sheet="a4", compress=False).data
+    assert plain.startswith(b"%PDF-1.4\n") and b"/FlateDecode" not in plain
+    assert len(small) < len(plain)
