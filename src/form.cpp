@@ -106,14 +106,11 @@ void fail_unsupported(std::int32_t page_number) {
               static_cast<long>(page_number));
 }
 
-// Joins the streams referenced by the array that opens with the "[" at `open`, up to its "]"
-// or `end`. Each part is decoded and followed by a line feed; a part that could only be carried
-// encoded fails the page, since one stream cannot hold parts with different filters.
-bool join_array(const doc& d, bytes text, std::int32_t open, std::int32_t end,
-                std::int32_t page_number, streamout& content) {
-    std::vector<std::uint8_t> joined;
-    bool appended = false;
-    bool joined_failed = false; // the joined length would not fit a 32-bit count
+// The stream objects the array that opens with the "[" at `open` references, up to its "]"
+// or `end`, in order; references to anything else are passed over.
+std::vector<const obj*> array_parts(const doc& d, bytes text, std::int32_t open,
+                                    std::int32_t end) {
+    std::vector<const obj*> parts;
     std::int32_t i = open + 1;
     while (i < end && text[i] != ']') {
         if (!is_digit(text[i])) {
@@ -129,8 +126,29 @@ bool join_array(const doc& d, bytes text, std::int32_t open, std::int32_t end,
         }
         if (i < end && text[i] == 'R') ++i;
         i = skip_ws(text, i, end);
-        if (!has_stream_data(d, part_obj)) continue;
+        if (has_stream_data(d, part_obj)) parts.push_back(part_obj);
+    }
+    return parts;
+}
 
+// Joins the streams referenced by the array that opens with the "[" at `open`. Each part is
+// decoded and followed by a line feed; a part that could only be carried encoded fails the
+// page, since one stream cannot hold parts with different filters. With `as_stored`, an array
+// of one stream is that stream, as it is stored.
+bool join_array(const doc& d, bytes text, std::int32_t open, std::int32_t end,
+                std::int32_t page_number, bool as_stored, streamout& content) {
+    const std::vector<const obj*> parts = array_parts(d, text, open, end);
+    if (as_stored && parts.size() == 1) {
+        if (stream_obj_content(d, *parts.front(), content_carry, content) < 0) {
+            fail_unsupported(page_number);
+            return false;
+        }
+        return true;
+    }
+    std::vector<std::uint8_t> joined;
+    bool appended = false;
+    bool joined_failed = false; // the joined length would not fit a 32-bit count
+    for (const obj* part_obj : parts) {
         streamout part;
         int r = decode_stream_obj(d, *part_obj, part);
         if (r < 0) {
@@ -210,7 +228,7 @@ bool single_reference(const doc& d, bytes text, std::int32_t at, std::int32_t pa
     }
     if (target->has_stream) return true;
     if (auto body = find_array_body(d, *target))
-        return join_array(d, body->text, body->open, body->end, page_number, content);
+        return join_array(d, body->text, body->open, body->end, page_number, as_stored, content);
     return true;
 }
 
@@ -267,7 +285,7 @@ bool find_content(const doc& d, const dict_range& range, std::int32_t page_numbe
     if (v >= range.to) return true;
     std::uint8_t c = range.buf[v];
     if (is_digit(c)) return single_reference(d, range.buf, v, page_number, as_stored, content);
-    if (c == '[') return join_array(d, range.buf, v, range.to, page_number, content);
+    if (c == '[') return join_array(d, range.buf, v, range.to, page_number, as_stored, content);
     if (c == '<' && v + 1 < range.to && range.buf[v + 1] == '<')
         return inline_stream(d, range.buf, v, range.to, page_number, as_stored, content);
     return true; // null, a string, anything else: an empty form
