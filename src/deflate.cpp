@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <numeric>
@@ -404,9 +405,10 @@ struct matcher {
     explicit matcher(bytes input) : in(input) { std::fill_n(head.get(), hash_size, -1); }
 
     std::uint32_t hash_at(std::size_t p) const {
-        const std::uint32_t v = static_cast<std::uint32_t>(in[p]) |
-                                (static_cast<std::uint32_t>(in[p + 1]) << 8) |
-                                (static_cast<std::uint32_t>(in[p + 2]) << 16);
+        std::uint32_t v = static_cast<std::uint32_t>(in[p]) |
+                          (static_cast<std::uint32_t>(in[p + 1]) << 8) |
+                          (static_cast<std::uint32_t>(in[p + 2]) << 16);
+        if (p + 3 < in.size()) v |= static_cast<std::uint32_t>(in[p + 3]) << 24;
         return (v * 2654435761u) >> (32 - hash_bits);
     }
     // Links position p (with at least three bytes from it) into its hash chain.
@@ -432,7 +434,19 @@ struct matcher {
             // The byte that would make the match longer than the best so far is checked first.
             if (there[best] == here[best] && there[0] == here[0] && there[1] == here[1]) {
                 std::uint32_t len = 2;
-                while (len < limit && there[len] == here[len]) ++len;
+                // Eight bytes at a time while they fit; the first differing byte ends it.
+                while (len + 8 <= limit) {
+                    std::uint64_t a = 0, b = 0;
+                    std::memcpy(&a, there + len, 8);
+                    std::memcpy(&b, here + len, 8);
+                    if (a != b) {
+                        len += static_cast<std::uint32_t>(std::countr_zero(a ^ b)) / 8;
+                        break;
+                    }
+                    len += 8;
+                }
+                if (len + 8 > limit)
+                    while (len < limit && there[len] == here[len]) ++len;
                 if (len > best) {
                     best = len;
                     dist = static_cast<std::uint32_t>(p - c);

@@ -108,8 +108,7 @@ void fail_unsupported(std::int32_t page_number) {
 
 // The stream objects the array that opens with the "[" at `open` references, up to its "]"
 // or `end`, in order; references to anything else are passed over.
-std::vector<const obj*> array_parts(const doc& d, bytes text, std::int32_t open,
-                                    std::int32_t end) {
+std::vector<const obj*> array_parts(const doc& d, bytes text, std::int32_t open, std::int32_t end) {
     std::vector<const obj*> parts;
     std::int32_t i = open + 1;
     while (i < end && text[i] != ']') {
