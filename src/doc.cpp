@@ -9,6 +9,12 @@ void doc_free(doc& d) {
     d = doc{};
 }
 
+bool take_decode_budget(const doc& d, std::uint64_t n) {
+    if (n > d.decode_budget) return false;
+    d.decode_budget -= n;
+    return true;
+}
+
 std::uint8_t* arena_alloc(doc& d, std::uint64_t size) {
     if (size > SIZE_MAX) return nullptr;
     std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[size ? size : 1]);

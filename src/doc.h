@@ -54,11 +54,32 @@ struct doc {
     std::vector<pageinfo> pages;
     std::int32_t catalog = -1;
     std::int32_t highest = 0;
+    // Bytes that decoding may still produce in this call (object streams and page content);
+    // set when loading, generous for every real document, a bound for hostile ones.
+    mutable std::uint64_t decode_budget = std::uint64_t{4} << 30;
+    bool budget_exceeded = false;
+    // The last few decoded content streams, so that a stream shared by many pages is decoded
+    // once per call.
+    struct decoded_stream {
+        const obj* source = nullptr;
+        int result = 0;
+        std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+    };
+    mutable std::vector<decoded_stream> recent_decodes;
     // (num, table index), sorted; built by index_objects for find_obj.
     std::vector<std::pair<std::int32_t, std::int32_t>> by_num;
 
     bytes input() const { return {data.data(), static_cast<std::size_t>(len)}; }
 };
+
+// The decoding budget of one call for an input of `len` bytes: 4 GiB or 64 times the input.
+constexpr std::uint64_t decode_budget_for(std::uint64_t len) {
+    const std::uint64_t floor = std::uint64_t{4} << 30;
+    return 64 * len > floor ? 64 * len : floor;
+}
+
+// Takes `n` bytes from the budget; false (and nothing taken) when fewer are left.
+bool take_decode_budget(const doc& d, std::uint64_t n);
 
 // Releases everything the document owns and resets it to its initial state.
 void doc_free(doc& d);

@@ -91,22 +91,13 @@ bool put_repeated(byte_vec& out, std::size_t n, std::uint8_t value) {
 }
 
 bool flate_stage(bytes in, byte_vec& out) {
-    std::uint64_t cap = 6 * static_cast<std::uint64_t>(in.size()) + 4096;
-    if (cap > stage_output_limit) return false;
-    for (;;) {
-        std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[cap]);
-        if (!block) return false;
-        std::uint64_t n = 0;
-        if (inflate_decompress(in.data(), in.size(), block.get(), cap, &n) == 0) {
-            out.assign(block.get(), block.get() + n);
-            return true;
-        }
-        // A buffer that could hold the largest possible output was not too small: the data
-        // is truncated or its header rejected, and every larger attempt fails the same way.
-        if (cap >= deflate_max_expansion * in.size()) return false;
-        cap *= 4;
-        if (cap > stage_output_limit) return false;
-    }
+    // Room for six times the input first, then four times more each time, within the stage
+    // limit; DEFLATE never expands more than 1032-fold, so no more room than that helps.
+    const std::uint64_t first = 6 * static_cast<std::uint64_t>(in.size()) + 4096;
+    if (first > stage_output_limit) return false;
+    std::uint64_t last = first;
+    while (last < deflate_max_expansion * in.size() && last * 4 <= stage_output_limit) last *= 4;
+    return inflate_growing(in.data(), in.size(), first, last, out) == 0;
 }
 
 int hex_digit(std::uint8_t c) {

@@ -97,13 +97,45 @@ int stream_obj_content(const doc& d, const obj& o, content_rule rule, streamout&
     return rule(d.input(), o.dict_start, dict_end, data, data_len, out);
 }
 
+// The result of a decoding that went past the call's budget.
+constexpr int over_budget = -3;
+
+// Streams decoded this call that are still kept, at most this many.
+constexpr std::size_t recent_decodes_kept = 4;
+
+// The stream decoded, or its bytes from an earlier decoding in this call: a stream shared by
+// many pages is decoded once. Decoded bytes count against the call's budget.
 int decode_stream_obj(const doc& d, const obj& o, streamout& out) {
-    return stream_obj_content(d, o, content_decode, out);
+    for (const doc::decoded_stream& e : d.recent_decodes) {
+        if (e.source != &o) continue;
+        out = streamout{};
+        out.data = e.bytes->data();
+        out.len = static_cast<std::int32_t>(e.bytes->size());
+        return e.result;
+    }
+    const int r = stream_obj_content(d, o, content_decode, out);
+    if (r != 1 || !out.owned) return r;
+    if (!take_decode_budget(d, static_cast<std::uint64_t>(out.len))) return over_budget;
+    auto kept = std::make_shared<const std::vector<std::uint8_t>>(std::move(out.decoded));
+    out.decoded.clear();
+    out.data = kept->data();
+    out.owned = false;
+    if (d.recent_decodes.size() == recent_decodes_kept)
+        d.recent_decodes.erase(d.recent_decodes.begin());
+    d.recent_decodes.push_back({&o, r, std::move(kept)});
+    return r;
 }
 
-void fail_unsupported(std::int32_t page_number) {
-    set_error("page %ld: content stream cannot be carried (unsupported /Filter)",
-              static_cast<long>(page_number));
+// Sets the message of a content stream that could not be carried.
+void fail_content(const doc& d, int result, std::int32_t page_number) {
+    if (result == over_budget)
+        set_error("page %ld: content decodes to more than %llu bytes, the limit for one call",
+                  static_cast<long>(page_number),
+                  static_cast<unsigned long long>(
+                      decode_budget_for(static_cast<std::uint64_t>(d.len))));
+    else
+        set_error("page %ld: content stream cannot be carried (unsupported /Filter)",
+                  static_cast<long>(page_number));
 }
 
 // The stream objects the array that opens with the "[" at `open` references, up to its "]"
@@ -138,8 +170,9 @@ bool join_array(const doc& d, bytes text, std::int32_t open, std::int32_t end,
                 std::int32_t page_number, bool as_stored, streamout& content) {
     const std::vector<const obj*> parts = array_parts(d, text, open, end);
     if (as_stored && parts.size() == 1) {
-        if (stream_obj_content(d, *parts.front(), content_carry, content) < 0) {
-            fail_unsupported(page_number);
+        const int r = stream_obj_content(d, *parts.front(), content_carry, content);
+        if (r < 0) {
+            fail_content(d, r, page_number);
             return false;
         }
         return true;
@@ -151,7 +184,7 @@ bool join_array(const doc& d, bytes text, std::int32_t open, std::int32_t end,
         streamout part;
         int r = decode_stream_obj(d, *part_obj, part);
         if (r < 0) {
-            fail_unsupported(page_number);
+            fail_content(d, r, page_number);
             return false;
         }
         if (r == 2) {
@@ -218,9 +251,10 @@ bool single_reference(const doc& d, bytes text, std::int32_t at, std::int32_t pa
     const obj* target = find_obj(d, num);
     if (!target) return true;
     if (has_stream_data(d, target)) {
-        if (stream_obj_content(d, *target, as_stored ? content_carry : content_decode, content) <
-            0) {
-            fail_unsupported(page_number);
+        const int r = as_stored ? stream_obj_content(d, *target, content_carry, content)
+                                : decode_stream_obj(d, *target, content);
+        if (r < 0) {
+            fail_content(d, r, page_number);
             return false;
         }
         return true;

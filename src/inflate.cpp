@@ -585,6 +585,26 @@ int inflate_decompress(const std::uint8_t* in, std::uint64_t in_len, std::uint8_
     }
 }
 
+int inflate_growing(const std::uint8_t* in, std::uint64_t in_len, std::uint64_t first_cap,
+                    std::uint64_t max_cap, std::vector<std::uint8_t>& out) {
+    std::uint64_t cap = first_cap < max_cap ? first_cap : max_cap;
+    for (;;) {
+        out.clear();
+        out.shrink_to_fit(); // the failed attempt's buffer goes before the next one comes
+        out.resize(static_cast<std::size_t>(cap));
+        std::uint64_t n = 0;
+        const int r = inflate_decompress(in, in_len, out.data(), cap, &n);
+        if (r == 0) {
+            out.resize(static_cast<std::size_t>(n));
+            return 0;
+        }
+        out.clear();
+        out.shrink_to_fit();
+        if (r != inflate_output_full || cap >= max_cap) return r;
+        cap = cap > max_cap / 4 ? max_cap : cap * 4;
+    }
+}
+
 namespace {
 
 std::uint8_t paeth(std::uint8_t left, std::uint8_t up, std::uint8_t upper_left) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace qf {
 
@@ -15,6 +16,14 @@ namespace qf {
 constexpr int inflate_output_full = -2;
 int inflate_decompress(const std::uint8_t* in, std::uint64_t in_len, std::uint8_t* out,
                        std::uint64_t out_cap, std::uint64_t* out_len);
+
+// Decodes a zlib stream whose decoded size is not known: into a buffer of `first_cap` bytes
+// that grows fourfold (never past `max_cap`, which it reaches last) while the output does not
+// fit. Only one buffer is alive at a time. 0 with `out` holding the bytes (also for malformed
+// data, the bytes before the fault); inflate_output_full when even max_cap bytes are too few;
+// -1 when the inflater rejects the data (truncated, bad header), which no room mends.
+int inflate_growing(const std::uint8_t* in, std::uint64_t in_len, std::uint64_t first_cap,
+                    std::uint64_t max_cap, std::vector<std::uint8_t>& out);
 
 // Undoes PNG row filters in place (one byte per sample). 0 on success, -1 for columns <= 0 or
 // a row tag above 4.

@@ -627,6 +627,12 @@ int resolve_catalog_and_pages(doc& d, const char* name) {
                   shown(name));
         return -1;
     }
+    if (d.budget_exceeded) {
+        set_error("the input decodes to more than %llu bytes, the limit for one call: %s",
+                  static_cast<unsigned long long>(decode_budget_for(static_cast<std::uint64_t>(d.len))),
+                  shown(name));
+        return -1;
+    }
     if (d.encrypted || has_encryption_dictionary(d)) {
         set_error("encrypted PDFs are not supported: %s", shown(name));
         return -1;
@@ -685,6 +691,7 @@ int doc_load_bytes(std::vector<std::uint8_t> bytes_in, const char* name, doc& d)
     try {
         d.data = std::move(bytes_in);
         d.len = static_cast<std::int32_t>(d.data.size());
+        d.decode_budget = decode_budget_for(d.data.size());
         read_xref_section(d);
         scan_objects(d);
         unpack_object_streams(d);

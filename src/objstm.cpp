@@ -17,7 +17,8 @@ namespace {
 
 // Larger streams are not decoded.
 constexpr std::int64_t max_stream_bytes = 268435456;
-// Decoding is retried with four times the room while the room is at most this.
+// The room for decoding grows fourfold from eight times the stream's size while it is at most
+// this, so the last room tried is the first one past it.
 constexpr std::uint64_t max_retry_capacity = 268435455;
 constexpr std::int32_t max_objects_per_stream = 100000;
 constexpr std::int32_t max_object_text = 1048576;
@@ -35,36 +36,36 @@ std::int32_t first_key_value(bytes in, std::int32_t from, std::int32_t to, std::
     return -1;
 }
 
-// The stream's data decoded into an arena block: copied unchanged unless it names
-// /FlateDecode (other filters are not undone). False when it is too large or cannot be
-// decoded; blocks of failed attempts stay in the arena.
+// The stream's data decoded into an arena block of its exact size: copied unchanged unless it
+// names /FlateDecode (other filters are not undone). False when it is too large or cannot be
+// decoded; nothing of a failed attempt stays.
 bool decode_stream(doc& d, const obj& o, std::int32_t dict_end, const std::uint8_t*& block_out,
                    std::int64_t& decoded) {
     const std::int64_t n = static_cast<std::int64_t>(o.data_end) - o.data_start;
     if (n < 0 || n > max_stream_bytes) return false;
     if (o.data_start < 0 || o.data_end > d.len) return false;
-    std::uint64_t capacity = static_cast<std::uint64_t>(n) * 8 + 64;
-    std::uint8_t* block = arena_alloc(d, capacity);
-    if (!block) return false;
     const std::uint8_t* src = d.data.data() + o.data_start;
-    std::uint64_t out_len = 0;
+    std::vector<std::uint8_t> plain;
     if (find_name(d.input(), o.dict_start, dict_end, "FlateDecode") < 0) {
-        if (n > 0) std::memcpy(block, src, static_cast<std::size_t>(n));
-        out_len = static_cast<std::uint64_t>(n);
+        plain.assign(src, src + n);
     } else {
-        // The decoded size is not known in advance: retry with more room.
-        while (inflate_decompress(src, static_cast<std::uint64_t>(n), block, capacity, &out_len) !=
-               0) {
-            if (capacity > max_retry_capacity) return false;
-            capacity *= 4;
-            block = arena_alloc(d, capacity);
-            if (!block) return false;
-        }
+        const std::uint64_t first = static_cast<std::uint64_t>(n) * 8 + 64;
+        std::uint64_t last = first;
+        while (last <= max_retry_capacity) last *= 4;
+        if (inflate_growing(src, static_cast<std::uint64_t>(n), first, last, plain) != 0)
+            return false;
     }
     // Positions inside the block are 32-bit like every other position.
-    if (out_len > capacity || out_len > static_cast<std::uint64_t>(INT32_MAX)) return false;
+    if (plain.size() > static_cast<std::uint64_t>(INT32_MAX)) return false;
+    if (!take_decode_budget(d, plain.size())) {
+        d.budget_exceeded = true;
+        return false;
+    }
+    std::uint8_t* block = arena_alloc(d, plain.size() ? plain.size() : 1);
+    if (!block) return false;
+    if (!plain.empty()) std::memcpy(block, plain.data(), plain.size());
     block_out = block;
-    decoded = static_cast<std::int64_t>(out_len);
+    decoded = static_cast<std::int64_t>(plain.size());
     return true;
 }
 
