@@ -129,6 +129,8 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
             if (!error_is_set()) set_error("failed to build output (damaged page tree or content)");
             return false;
         }
+        // A file past the limit is refused anyway: no need to build the rest of it first.
+        if (!output_size_ok(out.len, out_name)) return false;
     }
 
     write_carried(d, out, xref_offs, map, plan.compress);

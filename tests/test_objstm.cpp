@@ -261,3 +261,26 @@ TEST(ObjectStreams, DocumentsLoadThroughThem) {
 }
 
 } // namespace
+
+// Decoding has a budget per call: an object stream that would take more than is left is not
+// unpacked, and the load then fails with a message instead of going on for minutes. Within
+// the budget it is unpacked, and what it took is gone from the budget.
+TEST(ObjectStreams, DecodingBudget) {
+    const std::string text3 = "(" + std::string(200000, 'b') + ")";
+    const std::string header = "3 0 4 " + std::to_string(text3.size()) + " ";
+    const std::string decoded = header + text3 + "(four)";
+    for (const std::uint64_t budget : {std::uint64_t{1} << 20, std::uint64_t{100000}}) {
+        SCOPED_TRACE(budget);
+        qf::doc d = doc_of(qft::make_pdf(
+            {objstm(decoded, "/N 2 /First " + std::to_string(header.size()), true)}));
+        qf::scan_objects(d);
+        d.decode_budget = budget;
+        qf::unpack_object_streams(d);
+        const bool fits = budget >= decoded.size();
+        EXPECT_EQ(d.budget_exceeded, !fits);
+        EXPECT_EQ(packed_entries(d).size(), fits ? 2u : 0u);
+        if (fits) {
+            EXPECT_EQ(d.decode_budget, budget - decoded.size());
+        }
+    }
+}

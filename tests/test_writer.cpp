@@ -423,3 +423,34 @@ TEST(WriteOutput, ReplacesAnExistingFileExactly) {
 }
 
 } // namespace
+
+// A content stream shared by many pages is decoded once per call: the decoded bytes are taken
+// from the call's budget once. Past the budget the booklet fails with its own message.
+TEST(Writer, SharedContentIsDecodedOnceWithinTheBudget) {
+    std::string content;
+    while (content.size() < 300000) content += "0 0 m 100 100 l S\n";
+    std::vector<std::string> bodies = {"<< /Type /Catalog /Pages 2 0 R >>"};
+    std::string kids;
+    for (int i = 0; i < 10; ++i) kids += std::to_string(4 + i) + " 0 R ";
+    bodies.push_back("<< /Type /Pages /Kids [" + kids + "] /Count 10 >>");
+    bodies.push_back(qft::stream_body(qft::zlib_compress(content), "/Filter /FlateDecode"));
+    for (int i = 0; i < 10; ++i)
+        bodies.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 3 0 R >>");
+    const std::string pdf = qft::make_pdf(bodies);
+    const std::string out = qft::temp_dir() + "/shared.pdf";
+    {
+        qf::doc d;
+        ASSERT_EQ(qft::load(pdf, d), 0) << qf::last_error();
+        d.decode_budget = 2 * content.size(); // room for one decoding, not for ten
+        EXPECT_EQ(qf::booklet_doc(d, out.c_str(), 0), 1) << qf::last_error();
+        EXPECT_EQ(d.decode_budget, content.size());
+    }
+    {
+        qf::doc d;
+        ASSERT_EQ(qft::load(pdf, d), 0);
+        d.decode_budget = content.size() - 1;
+        EXPECT_EQ(qf::booklet_doc(d, out.c_str(), 0), 0);
+        EXPECT_STREQ(qf::last_error(),
+                     "page 1: content decodes to more than 4294967296 bytes, the limit for one call");
+    }
+}
