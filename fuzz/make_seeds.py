@@ -161,8 +161,8 @@ def filter_seeds():
     return {k: d + b"\nstream\n" + s for k, (d, s) in cases.items()}
 
 
-def write(name, seeds, extra_files=()):
-    target = HERE / ("corpus_" + name)
+def write(name, seeds, extra_files=(), base=HERE):
+    target = base / ("corpus_" + name)
     target.mkdir(exist_ok=True)
     for key, data in seeds.items():
         (target / ("seed_" + key)).write_bytes(data)
@@ -184,7 +184,14 @@ def impose_seeds():
 
 
 if __name__ == "__main__":
-    write("load", load_seeds(), sorted(FIXTURES.glob("*.pdf")))
-    write("impose", impose_seeds())
-    write("inflate", inflate_seeds())
-    write("filters", filter_seeds())
+    import argparse
+
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--out", type=pathlib.Path, default=HERE,
+                        help="folder to hold the corpus_* folders (default: fuzz/)")
+    out = parser.parse_args().out
+    out.mkdir(parents=True, exist_ok=True)
+    write("load", load_seeds(), sorted(FIXTURES.glob("*.pdf")), out)
+    write("impose", impose_seeds(), (), out)
+    write("inflate", inflate_seeds(), (), out)
+    write("filters", filter_seeds(), (), out)

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds twice (plain, and with AddressSanitizer +
-# UndefinedBehaviorSanitizer) and runs the whole test suite in both builds.
+# UndefinedBehaviorSanitizer) and runs the whole test suite in both builds, then runs every
+# fuzz target for a bounded number of inputs (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(gcc g++ cmake make pkg-config libgtest-dev libgmock-dev zlib1g-dev
           qpdf poppler-utils ghostscript mupdf-tools groff img2pdf python3 python3-pytest
-          python3-venv python3-pip python3-setuptools dpkg-dev)
+          python3-venv python3-pip python3-setuptools dpkg-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -29,3 +30,7 @@ for variant in plain asan; do
   echo "=== $variant tests ==="
   (cd "$dir" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs")
 done
+
+# Fuzzing as a habit: every target over its seeds for a bounded, repeatable run.
+echo "=== fuzzing ==="
+bash scripts/fuzz.sh
