@@ -129,10 +129,10 @@ int decode_stream_obj(const doc& d, const obj& o, streamout& out) {
 // Sets the message of a content stream that could not be carried.
 void fail_content(const doc& d, int result, std::int32_t page_number) {
     if (result == over_budget)
-        set_error("page %ld: content decodes to more than %llu bytes, the limit for one call",
-                  static_cast<long>(page_number),
-                  static_cast<unsigned long long>(
-                      decode_budget_for(static_cast<std::uint64_t>(d.len))));
+        set_error(
+            "page %ld: content decodes to more than %llu bytes, the limit for one call",
+            static_cast<long>(page_number),
+            static_cast<unsigned long long>(decode_budget_for(static_cast<std::uint64_t>(d.len))));
     else
         set_error("page %ld: content stream cannot be carried (unsupported /Filter)",
                   static_cast<long>(page_number));

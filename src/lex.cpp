@@ -1,5 +1,7 @@
 #include "lex.h"
 
+#include <map>
+
 #include <algorithm>
 #include <cstring>
 
@@ -209,6 +211,93 @@ std::int32_t dict_stream_kw(bytes d, std::int32_t pos) {
         }
     }
     return -1;
+}
+
+std::vector<std::int32_t> dict_stream_kws(bytes d, const std::vector<std::int32_t>& starts) {
+    const std::int64_t len = d.size();
+    const std::size_t n = starts.size();
+    std::vector<std::int32_t> result(n, -1);
+    std::vector<std::uint8_t> taken(n, 0);
+    auto at = [&](std::int64_t p) { return d[static_cast<std::size_t>(p)]; };
+    // The stream keyword after the ">>" at p, as dict_stream_kw reports it.
+    auto after_close = [&](std::int64_t p) {
+        const std::int32_t s =
+            skip_ws(d, static_cast<std::int32_t>(p + 2), static_cast<std::int32_t>(len));
+        return kw_at(d, s, "stream") ? s : -1;
+    };
+
+    for (std::size_t first = 0; first < n; ++first) {
+        if (taken[first] || starts[first] < 0) continue;
+        // One walk from this start, as dict_stream_kw makes it. A later start that the walk
+        // stands on, at depth D, would walk the same way from there: it ends at the first ">>"
+        // that brings the walk from depth D + 1 back to D. So it waits at level D.
+        std::map<std::int64_t, std::vector<std::size_t>> waiting;
+        std::size_t waiting_count = 0;
+        std::size_t next = first;
+        std::int64_t depth = 0;
+        std::int64_t p = starts[first];
+        while (p < len) {
+            while (next < n && starts[next] < p) ++next;
+            while (next < n && starts[next] == p) {
+                if (!taken[next]) {
+                    taken[next] = 1;
+                    waiting[depth].push_back(next);
+                    ++waiting_count;
+                }
+                ++next;
+            }
+            if (waiting_count == 0) break;
+            const std::uint8_t c = at(p);
+            if (c == '<') {
+                if (p + 1 >= len) break;
+                if (at(p + 1) == '<') {
+                    ++depth;
+                    p += 2;
+                } else {
+                    ++p;
+                }
+            } else if (c == '>') {
+                if (p + 1 >= len) break;
+                if (at(p + 1) == '>') {
+                    --depth;
+                    if (auto w = waiting.find(depth); w != waiting.end()) {
+                        const std::int32_t kw = after_close(p);
+                        for (std::size_t k : w->second) result[k] = kw;
+                        waiting_count -= w->second.size();
+                        waiting.erase(w);
+                    }
+                    p += 2;
+                } else {
+                    ++p;
+                }
+            } else if (c == '(') {
+                // A literal string may hold unbalanced brackets of its own.
+                if (p + 1 >= len) break;
+                int nesting = 1;
+                ++p;
+                bool ran_out = false;
+                while (nesting > 0) {
+                    const std::uint8_t s = at(p);
+                    if (s == '\\') {
+                        p += 2;
+                    } else {
+                        if (s == '(') ++nesting;
+                        if (s == ')') --nesting;
+                        ++p;
+                    }
+                    if (p >= len) {
+                        ran_out = true;
+                        break;
+                    }
+                }
+                if (ran_out) break;
+            } else {
+                ++p;
+            }
+        }
+        // Whatever still waits ran into the end of the input: -1, as result[] already holds.
+    }
+    return result;
 }
 
 namespace {

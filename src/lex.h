@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "doc.h"
 
@@ -45,6 +46,11 @@ int obj_type(bytes d, const obj& o);
 
 // Position of the "stream" keyword after the dictionary opened at pos, or -1.
 std::int32_t dict_stream_kw(bytes d, std::int32_t pos);
+
+// dict_stream_kw for every position in `starts` (ascending), with the same results, in time
+// linear in the input for inputs whose dictionaries never close: one walk serves every start
+// it passes.
+std::vector<std::int32_t> dict_stream_kws(bytes d, const std::vector<std::int32_t>& starts);
 
 // Integer at cursor ("-" allowed), cursor moved past it; -1 and cursor unchanged on failure.
 std::int32_t parse_int_at(bytes d, std::int32_t& cursor);

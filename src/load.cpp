@@ -327,18 +327,37 @@ void scan_headers(doc& d) {
     positions xrefs, trailers;
     bool have_ends = false;
 
+    // Every header first, then the dictionaries they open measured in one pass (a walk per
+    // dictionary would be quadratic when many of them never close).
+    struct found_header {
+        header h;
+        std::int32_t p; // the "obj" keyword
+        std::int32_t body;
+    };
+    std::vector<found_header> found;
+    std::vector<std::int32_t> dict_bodies;
     for (std::int32_t p = 0; p + 3 < len; ++p) {
         if (at(in, p) != 'o' || !kw_at(in, p, "obj")) continue;
         header h;
         if (!read_header_backwards(in, p, h)) continue;
+        const std::int32_t body = skip_ws(in, p + 3, len);
+        found.push_back({h, p, body});
+        if (body < len && at(in, body) == '<') dict_bodies.push_back(body);
+    }
+    const std::vector<std::int32_t> stream_kws = dict_stream_kws(in, dict_bodies);
+    std::size_t next_dict = 0;
+
+    for (const found_header& f : found) {
+        const header& h = f.h;
+        const std::int32_t p = f.p;
         obj o;
         o.num = h.num;
         o.gen = h.gen;
         o.hdr_pos = h.pos;
-        const std::int32_t body = skip_ws(in, p + 3, len);
+        const std::int32_t body = f.body;
         if (body < len && at(in, body) == '<') {
             o.dict_start = body;
-            const std::int32_t s = dict_stream_kw(in, body);
+            const std::int32_t s = stream_kws[next_dict++];
             if (s >= 0) {
                 // Its end is found when the stream is measured.
                 o.stream_pos = s;
@@ -628,9 +647,10 @@ int resolve_catalog_and_pages(doc& d, const char* name) {
         return -1;
     }
     if (d.budget_exceeded) {
-        set_error("the input decodes to more than %llu bytes, the limit for one call: %s",
-                  static_cast<unsigned long long>(decode_budget_for(static_cast<std::uint64_t>(d.len))),
-                  shown(name));
+        set_error(
+            "the input decodes to more than %llu bytes, the limit for one call: %s",
+            static_cast<unsigned long long>(decode_budget_for(static_cast<std::uint64_t>(d.len))),
+            shown(name));
         return -1;
     }
     if (d.encrypted || has_encryption_dictionary(d)) {

@@ -1,6 +1,8 @@
 // Byte-level primitives: keywords, keys, integers, stream keywords, /Length and /Type.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -468,4 +470,31 @@ TEST(Lex, SkipObjHeader) {
         EXPECT_EQ(qf::skip_obj_header(v, 0, end, &has_obj), c.pos);
         EXPECT_EQ(has_obj, c.has_obj);
     }
+}
+
+// The one-pass form gives dict_stream_kw's result for every start: random texts over the bytes
+// that matter to the walk (brackets, strings, escapes, the keyword), every '<' a start, plus
+// starts at other bytes.
+TEST(DictStreamKws, SameAsOneWalkPerStart) {
+    std::mt19937 rng(99);
+    const std::string pieces[] = {"<<",      ">>",   "<",        ">",      "(", ")",
+                                  "\\",      " ",    "\n",       "stream", "x", "1 0 obj ",
+                                  "<< /A (", ") >>", ">>stream", "<<<"};
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const int parts = 1 + static_cast<int>(rng() % 60);
+        for (int k = 0; k < parts; ++k) text += pieces[rng() % std::size(pieces)];
+        std::vector<std::int32_t> starts;
+        for (std::size_t p = 0; p < text.size(); ++p)
+            if (text[p] == '<' || rng() % 7 == 0) starts.push_back(static_cast<std::int32_t>(p));
+        const std::vector<std::int32_t> batch = qf::dict_stream_kws(qft::bv(text), starts);
+        ASSERT_EQ(batch.size(), starts.size());
+        for (std::size_t k = 0; k < starts.size(); ++k)
+            ASSERT_EQ(batch[k], qf::dict_stream_kw(qft::bv(text), starts[k]))
+                << "text \"" << text << "\" start " << starts[k];
+    }
+    // Nothing to measure, and repeated starts.
+    EXPECT_TRUE(qf::dict_stream_kws(qft::bv("<< >>"), {}).empty());
+    EXPECT_EQ(qf::dict_stream_kws(qft::bv("<< >> stream"), {0, 0}),
+              (std::vector<std::int32_t>{6, 6}));
 }

@@ -271,8 +271,8 @@ TEST(ObjectStreams, DecodingBudget) {
     const std::string decoded = header + text3 + "(four)";
     for (const std::uint64_t budget : {std::uint64_t{1} << 20, std::uint64_t{100000}}) {
         SCOPED_TRACE(budget);
-        qf::doc d = doc_of(qft::make_pdf(
-            {objstm(decoded, "/N 2 /First " + std::to_string(header.size()), true)}));
+        qf::doc d = doc_of(
+            qft::make_pdf({objstm(decoded, "/N 2 /First " + std::to_string(header.size()), true)}));
         qf::scan_objects(d);
         d.decode_budget = budget;
         qf::unpack_object_streams(d);

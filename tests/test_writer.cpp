@@ -450,7 +450,8 @@ TEST(Writer, SharedContentIsDecodedOnceWithinTheBudget) {
         ASSERT_EQ(qft::load(pdf, d), 0);
         d.decode_budget = content.size() - 1;
         EXPECT_EQ(qf::booklet_doc(d, out.c_str(), 0), 0);
-        EXPECT_STREQ(qf::last_error(),
-                     "page 1: content decodes to more than 4294967296 bytes, the limit for one call");
+        EXPECT_STREQ(
+            qf::last_error(),
+            "page 1: content decodes to more than 4294967296 bytes, the limit for one call");
     }
 }
