@@ -90,14 +90,42 @@ bool put_repeated(byte_vec& out, std::size_t n, std::uint8_t value) {
     return true;
 }
 
-bool flate_stage(bytes in, byte_vec& out) {
+// Set when a stage stopped because the call's decoding budget ran out.
+struct stage_budget {
+    std::uint64_t* left = nullptr; // null: no budget
+    bool exceeded = false;
+
+    // Takes n bytes of work; false (and exceeded) when fewer are left.
+    bool take(std::uint64_t n) {
+        if (!left) return true;
+        if (n > *left) {
+            *left = 0;
+            exceeded = true;
+            return false;
+        }
+        *left -= n;
+        return true;
+    }
+};
+
+bool flate_stage(bytes in, byte_vec& out, stage_budget& budget) {
     // Room for six times the input first, then four times more each time, within the stage
     // limit; DEFLATE never expands more than 1032-fold, so no more room than that helps.
     const std::uint64_t first = 6 * static_cast<std::uint64_t>(in.size()) + 4096;
     if (first > stage_output_limit) return false;
     std::uint64_t last = first;
     while (last < deflate_max_expansion * in.size() && last * 4 <= stage_output_limit) last *= 4;
-    return inflate_growing(in.data(), in.size(), first, last, out) == 0;
+    // No more room than the budget has left: decoding past it is work for nothing.
+    const bool bounded = budget.left && *budget.left < last;
+    if (bounded) last = std::max(first, *budget.left);
+    const int r = inflate_growing(in.data(), in.size(), first, last, out);
+    if (r == inflate_output_full) {
+        // The room was filled, perhaps several times over: that work counts.
+        budget.take(last);
+        if (bounded) budget.exceeded = true;
+        return false;
+    }
+    return r == 0;
 }
 
 int hex_digit(std::uint8_t c) {
@@ -184,10 +212,10 @@ bool run_length_stage(bytes in, byte_vec& out) {
     return true;
 }
 
-bool run_stage(stage_kind kind, bytes in, byte_vec& out) {
+bool run_stage(stage_kind kind, bytes in, byte_vec& out, stage_budget& budget) {
     switch (kind) {
     case stage_kind::flate:
-        return flate_stage(in, out);
+        return flate_stage(in, out, budget);
     case stage_kind::hex:
         return hex_stage(in, out);
     case stage_kind::ascii85:
@@ -307,7 +335,8 @@ filter_entries find_filter_entries(bytes text, std::int32_t dict_start, std::int
 } // namespace
 
 int content_carry(bytes text, std::int32_t dict_start, std::int32_t dict_end,
-                  const std::uint8_t* data, std::int32_t data_len, streamout& out) {
+                  const std::uint8_t* data, std::int32_t data_len, streamout& out,
+                  std::uint64_t* /*budget: nothing is decoded*/) {
     out = streamout{};
     out.data = data;
     out.len = data_len > 0 ? data_len : 0;
@@ -318,7 +347,8 @@ int content_carry(bytes text, std::int32_t dict_start, std::int32_t dict_end,
 }
 
 int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
-                   const std::uint8_t* data, std::int32_t data_len, streamout& out) {
+                   const std::uint8_t* data, std::int32_t data_len, streamout& out,
+                   std::uint64_t* budget_left) {
     out = streamout{};
     out.data = data;
     out.len = data_len > 0 ? data_len : 0;
@@ -368,10 +398,13 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
 
     byte_vec current;
     bytes stage_input(data, static_cast<std::size_t>(data_len));
+    stage_budget budget{budget_left};
     for (std::size_t k = 0; k < chain_len; ++k) {
         byte_vec next;
-        if (!run_stage(stage_of(chain[k]), stage_input, next))
-            return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
+        const bool done =
+            run_stage(stage_of(chain[k]), stage_input, next, budget) && budget.take(next.size());
+        if (budget.exceeded) return content_over_budget;
+        if (!done) return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
         current = std::move(next);
         stage_input = bytes(current);
     }

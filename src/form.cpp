@@ -82,7 +82,7 @@ std::optional<std::string> with_filter_values_resolved(const doc& d, bytes text,
 
 // How a content stream goes into its form: decoded, or as stored with its filter entries.
 using content_rule = int (*)(bytes, std::int32_t, std::int32_t, const std::uint8_t*, std::int32_t,
-                             streamout&);
+                             streamout&, std::uint64_t*);
 
 int stream_obj_content(const doc& d, const obj& o, content_rule rule, streamout& out) {
     const std::int32_t dict_end = o.stream_pos > 0 ? o.stream_pos : o.endobj_pos;
@@ -91,14 +91,15 @@ int stream_obj_content(const doc& d, const obj& o, content_rule rule, streamout&
     if (o.dict_start >= 0 && dict_end > o.dict_start && dict_end <= d.len) {
         if (auto dict = with_filter_values_resolved(d, d.input(), o.dict_start, dict_end)) {
             const bytes view(reinterpret_cast<const std::uint8_t*>(dict->data()), dict->size());
-            return rule(view, 0, static_cast<std::int32_t>(dict->size()), data, data_len, out);
+            return rule(view, 0, static_cast<std::int32_t>(dict->size()), data, data_len, out,
+                        &d.decode_budget);
         }
     }
-    return rule(d.input(), o.dict_start, dict_end, data, data_len, out);
+    return rule(d.input(), o.dict_start, dict_end, data, data_len, out, &d.decode_budget);
 }
 
 // The result of a decoding that went past the call's budget.
-constexpr int over_budget = -3;
+constexpr int over_budget = content_over_budget;
 
 // Streams decoded this call that are still kept, at most this many.
 constexpr std::size_t recent_decodes_kept = 4;
@@ -108,20 +109,22 @@ constexpr std::size_t recent_decodes_kept = 4;
 int decode_stream_obj(const doc& d, const obj& o, streamout& out) {
     for (const doc::decoded_stream& e : d.recent_decodes) {
         if (e.source != &o) continue;
+        // A stream found to be carried as stored is carried again without decoding it.
+        if (!e.bytes) return stream_obj_content(d, o, content_carry, out);
         out = streamout{};
         out.data = e.bytes->data();
         out.len = static_cast<std::int32_t>(e.bytes->size());
         return e.result;
     }
     const int r = stream_obj_content(d, o, content_decode, out);
+    if (d.recent_decodes.size() == recent_decodes_kept)
+        d.recent_decodes.erase(d.recent_decodes.begin());
+    if (r == 2) d.recent_decodes.push_back({&o, r, nullptr});
     if (r != 1 || !out.owned) return r;
-    if (!take_decode_budget(d, static_cast<std::uint64_t>(out.len))) return over_budget;
     auto kept = std::make_shared<const std::vector<std::uint8_t>>(std::move(out.decoded));
     out.decoded.clear();
     out.data = kept->data();
     out.owned = false;
-    if (d.recent_decodes.size() == recent_decodes_kept)
-        d.recent_decodes.erase(d.recent_decodes.begin());
     d.recent_decodes.push_back({&o, r, std::move(kept)});
     return r;
 }
@@ -300,8 +303,8 @@ bool inline_stream(const doc& d, bytes text, std::int32_t open, std::int32_t end
     if (data_pos + length > end) return true;
 
     const content_rule rule = as_stored ? content_carry : content_decode;
-    if (rule(text, open, kw, text.data() + data_pos, static_cast<std::int32_t>(length), content) <
-        0) {
+    if (rule(text, open, kw, text.data() + data_pos, static_cast<std::int32_t>(length), content,
+             &d.decode_budget) < 0) {
         set_error("page %ld: inline content stream cannot be carried (unsupported /Filter)",
                   static_cast<long>(page_number));
         return false;
