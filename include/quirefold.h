@@ -61,6 +61,11 @@ QUIREFOLD_API int quirefold_create(const char* in_path, const char* out_path);
  *   "failed to build output", "failed to build output (damaged page tree or content)" */
 QUIREFOLD_API int quirefold_create_sized(const char* in_path, const char* out_path, int sheet_size);
 
+/* A call decodes at most 4 GiB (or 64 times the input's size, if larger) of object streams
+ * and page content; past that it fails with
+ *   "the input decodes to more than <n> bytes, the limit for one call: <path>" or
+ *   "page <n>: content decodes to more than <n> bytes, the limit for one call". */
+
 /* Returns the number of pages of the PDF at in_path, or -1 with the reason in
  * quirefold_last_error(), one of:
  *   "NULL path argument", "cannot open <path>", "empty input file: <path>",

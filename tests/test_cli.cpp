@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "quirefold.h"
 #include "testutil.h"
 
 namespace {
@@ -243,4 +244,23 @@ TEST(Cli, PipesSameFileAndReplaceInput) {
     std::string listing;
     qft::run("ls -A " + dir, &listing);
     EXPECT_EQ(listing.find(".tmp"), std::string::npos) << listing;
+}
+
+// With --no-compress and the classic layout the tool writes exactly the classic booklet; by
+// default it writes a compact one.
+TEST(Cli, NoCompressWritesTheClassicBytes) {
+    const std::string dir = qft::temp_dir();
+    for (const auto& [sheet, code] :
+         {std::pair{"a4", 0}, std::pair{"letter", 1}, std::pair{"a3", 2}}) {
+        SCOPED_TRACE(sheet);
+        const std::string classic = dir + "/classic.pdf", tool = dir + "/tool.pdf";
+        ASSERT_EQ(quirefold_create_sized(sample.c_str(), classic.c_str(), code), 1);
+        outcome o = cli(std::string("--no-compress --sheet ") + sheet + " " + sample + " " + tool,
+                        dir);
+        ASSERT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(qft::read_file(tool), qft::read_file(classic));
+        outcome compact = cli(std::string("--sheet ") + sheet + " " + sample + " " + tool, dir);
+        ASSERT_EQ(compact.status, 0) << compact.err;
+        EXPECT_LT(qft::read_file(tool).size(), qft::read_file(classic).size());
+    }
 }
