@@ -332,29 +332,34 @@ filter_entries find_filter_entries(bytes text, std::int32_t dict_start, std::int
     return f;
 }
 
+// Starts `out` as the plain stored bytes and finds the filter entries; false when there is no
+// filter to consider (the stored bytes are then the content).
+bool start_content(bytes text, std::int32_t dict_start, std::int32_t dict_end,
+                   const std::uint8_t* data, std::int32_t data_len, streamout& out,
+                   filter_entries& f) {
+    out = streamout{};
+    out.data = data;
+    out.len = data_len > 0 ? data_len : 0;
+    if (dict_start < 0 || data_len <= 0) return false;
+    f = find_filter_entries(text, dict_start, dict_end);
+    return f.filter_key >= 0;
+}
+
 } // namespace
 
 int content_carry(bytes text, std::int32_t dict_start, std::int32_t dict_end,
                   const std::uint8_t* data, std::int32_t data_len, streamout& out,
                   std::uint64_t* /*budget: nothing is decoded*/) {
-    out = streamout{};
-    out.data = data;
-    out.len = data_len > 0 ? data_len : 0;
-    if (dict_start < 0 || data_len <= 0) return 1;
-    const filter_entries f = find_filter_entries(text, dict_start, dict_end);
-    if (f.filter_key < 0) return 1;
+    filter_entries f;
+    if (!start_content(text, dict_start, dict_end, data, data_len, out, f)) return 1;
     return carry_encoded(text, f.filter_key, f.parms_key, f.parms_key_len, f.end, out);
 }
 
 int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
                    const std::uint8_t* data, std::int32_t data_len, streamout& out,
                    std::uint64_t* budget_left) {
-    out = streamout{};
-    out.data = data;
-    out.len = data_len > 0 ? data_len : 0;
-    if (dict_start < 0 || data_len <= 0) return 1;
-    const filter_entries f = find_filter_entries(text, dict_start, dict_end);
-    if (f.filter_key < 0) return 1;
+    filter_entries f;
+    if (!start_content(text, dict_start, dict_end, data, data_len, out, f)) return 1;
     const std::int32_t end = f.end, parms_key = f.parms_key, parms_key_len = f.parms_key_len,
                        filter_key = f.filter_key, v = f.value;
 

@@ -162,6 +162,28 @@ int obj_type(bytes d, const obj& o) {
     return 0;
 }
 
+// Past the literal string that opens at p, as the dictionary walk skips it: it may hold
+// unbalanced brackets of its own, and a backslash hides the next byte. -1 when the input ends
+// first (the walk then fails), also when the string is the last byte.
+static std::int64_t past_walked_string(bytes d, std::int64_t p) {
+    const std::int64_t len = d.size();
+    if (p + 1 >= len) return -1;
+    int nesting = 1;
+    ++p;
+    while (nesting > 0) {
+        const std::uint8_t s = d[static_cast<std::size_t>(p)];
+        if (s == '\\') {
+            p += 2;
+        } else {
+            if (s == '(') ++nesting;
+            if (s == ')') --nesting;
+            ++p;
+        }
+        if (p >= len) return -1;
+    }
+    return p;
+}
+
 std::int32_t dict_stream_kw(bytes d, std::int32_t pos) {
     const std::int64_t len = d.size();
     if (pos < 0) return -1;
@@ -191,21 +213,8 @@ std::int32_t dict_stream_kw(bytes d, std::int32_t pos) {
                 ++p;
             }
         } else if (c == '(') {
-            // A literal string may hold unbalanced brackets of its own.
-            if (p + 1 >= len) return -1;
-            int nesting = 1;
-            ++p;
-            while (nesting > 0) {
-                const std::uint8_t s = at(p);
-                if (s == '\\') {
-                    p += 2;
-                } else {
-                    if (s == '(') ++nesting;
-                    if (s == ')') --nesting;
-                    ++p;
-                }
-                if (p >= len) return -1;
-            }
+            p = past_walked_string(d, p);
+            if (p < 0) return -1;
         } else {
             ++p;
         }
@@ -271,26 +280,8 @@ std::vector<std::int32_t> dict_stream_kws(bytes d, const std::vector<std::int32_
                     ++p;
                 }
             } else if (c == '(') {
-                // A literal string may hold unbalanced brackets of its own.
-                if (p + 1 >= len) break;
-                int nesting = 1;
-                ++p;
-                bool ran_out = false;
-                while (nesting > 0) {
-                    const std::uint8_t s = at(p);
-                    if (s == '\\') {
-                        p += 2;
-                    } else {
-                        if (s == '(') ++nesting;
-                        if (s == ')') --nesting;
-                        ++p;
-                    }
-                    if (p >= len) {
-                        ran_out = true;
-                        break;
-                    }
-                }
-                if (ran_out) break;
+                p = past_walked_string(d, p);
+                if (p < 0) break;
             } else {
                 ++p;
             }
