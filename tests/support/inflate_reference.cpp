@@ -3,6 +3,8 @@
 // full" is the -1 of a failed call; the library's decoder reports it as -2).
 #include "inflate_reference.h"
 
+#include "deflate_tables.h"
+
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -25,21 +27,12 @@ constexpr int invalid_code = -10;
 constexpr int distance_too_far = -11;
 constexpr int input_exhausted = -12;
 
-// Base lengths and extra bits of length symbols 257..285 (RFC 1951 section 3.2.5).
-constexpr std::array<std::int16_t, 29> lens = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                               15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                               67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<std::int16_t, 29> lext = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                               2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-// Base distances and extra bits of distance symbols 0..29.
-constexpr std::array<std::int16_t, 30> dists = {
-    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::array<std::int16_t, 30> dext = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                               6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// Order in which a dynamic block stores the code lengths of the code-length code (3.2.7).
-constexpr std::array<std::uint8_t, code_length_codes> order = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                               11, 4,  12, 3, 13, 2, 14, 1, 15};
+// The format's tables, shared with the library.
+constexpr const auto& lens = qf::deflate_format::length_base;
+constexpr const auto& lext = qf::deflate_format::length_extra;
+constexpr const auto& dists = qf::deflate_format::distance_base;
+constexpr const auto& dext = qf::deflate_format::distance_extra;
+constexpr const auto& order = qf::deflate_format::code_length_order;
 
 // Storage of one canonical code: counts[0] is the number of symbols without a code, counts[L]
 // the number of codes of length L; symbols in canonical order (by length, then by value).
