@@ -65,6 +65,14 @@ std::string unclosed_headers(int n) {
     return s;
 }
 
+// Every header opens a dictionary and then a string that never closes, so that each later
+// header stands inside the strings of the ones before it.
+std::string headers_in_strings(int n) {
+    std::string s = "%PDF-1.4\n";
+    for (int i = 1; i <= n; ++i) s += std::to_string(i) + " 0 obj <<(\n";
+    return s;
+}
+
 std::string long_filter_name() {
     // Three run-length stages, each 128-fold, then a name longer than any filter's.
     std::string data;
@@ -162,6 +170,11 @@ int main() {
     for (int n : {20000, 80000}) {
         const std::string pdf = unclosed_headers(n);
         measure(("unclosed headers x " + std::to_string(n)).c_str(),
+                [&pdf] { return classic_booklet(pdf); });
+    }
+    for (int n : {20000, 80000}) {
+        const std::string pdf = headers_in_strings(n);
+        measure(("headers in unclosed strings x " + std::to_string(n)).c_str(),
                 [&pdf] { return classic_booklet(pdf); });
     }
     {

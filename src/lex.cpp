@@ -1,6 +1,7 @@
 #include "lex.h"
 
 #include <map>
+#include <memory>
 
 #include <algorithm>
 #include <cstring>
@@ -222,6 +223,72 @@ std::int32_t dict_stream_kw(bytes d, std::int32_t pos) {
     return -1;
 }
 
+namespace {
+
+// One walk of dict_stream_kws: where it stood, its brackets and its closings, and how it ended.
+struct dict_walk {
+    std::vector<std::pair<std::int64_t, std::int64_t>> brackets; // (position, depth after)
+    std::vector<std::pair<std::int64_t, std::int64_t>> closes;   // (depth after, position) of >>
+    std::int64_t end_pos = 0, end_depth = 0;
+    std::int32_t joined = -1; // the earlier walk it ran into, or -1 when the input ended it
+};
+
+// The walk's depth just before it stands at p (0 before its first bracket).
+std::int64_t depth_before(const dict_walk& w, std::int64_t p) {
+    auto it = std::lower_bound(w.brackets.begin(), w.brackets.end(),
+                               std::pair<std::int64_t, std::int64_t>{p, INT64_MIN});
+    return it == w.brackets.begin() ? 0 : std::prev(it)->second;
+}
+
+// The first ">>" at or after p that brings the walk to `level`, or -1 before its end.
+std::int64_t first_close(const dict_walk& w, std::int64_t level, std::int64_t p) {
+    auto it = std::lower_bound(w.closes.begin(), w.closes.end(),
+                               std::pair<std::int64_t, std::int64_t>{level, p});
+    return it != w.closes.end() && it->first == level ? it->second : -1;
+}
+
+// Where the literal strings the walks enter end, for any opening position at once. A string
+// walk steps over a backslash and the byte after it, so which bytes it sees as brackets does
+// not depend on where it began: a byte is hidden when an odd run of backslashes stands right
+// before it. Counting the brackets it sees (+1 for "(", -1 for ")") from the start of the
+// input, the string opened at p ends at the first ")" after p that brings the count below its
+// value just after p.
+struct string_ends {
+    std::vector<std::pair<std::int64_t, std::int64_t>> steps;  // (position, count after)
+    std::vector<std::pair<std::int64_t, std::int64_t>> closes; // (count after, position)
+
+    explicit string_ends(bytes d) {
+        std::int64_t count = 0;
+        bool hidden = false;
+        for (std::size_t x = 0; x < d.size(); ++x) {
+            const std::uint8_t c = d[x];
+            if (hidden) {
+                hidden = false;
+            } else if (c == '\\') {
+                hidden = true;
+            } else if (c == '(' || c == ')') {
+                count += c == '(' ? 1 : -1;
+                steps.emplace_back(static_cast<std::int64_t>(x), count);
+                if (c == ')') closes.emplace_back(count, static_cast<std::int64_t>(x));
+            }
+        }
+        std::sort(closes.begin(), closes.end());
+    }
+
+    // past_walked_string(d, p) for the "(" at p.
+    std::int64_t past(std::int64_t p, std::int64_t len) const {
+        auto step = std::upper_bound(steps.begin(), steps.end(),
+                                     std::pair<std::int64_t, std::int64_t>{p, INT64_MAX});
+        const std::int64_t count = step == steps.begin() ? 0 : std::prev(step)->second;
+        auto end = std::lower_bound(closes.begin(), closes.end(),
+                                    std::pair<std::int64_t, std::int64_t>{count - 1, p + 1});
+        if (end == closes.end() || end->first != count - 1) return -1;
+        return end->second + 1 < len ? end->second + 1 : -1;
+    }
+};
+
+} // namespace
+
 std::vector<std::int32_t> dict_stream_kws(bytes d, const std::vector<std::int32_t>& starts) {
     const std::int64_t len = d.size();
     const std::size_t n = starts.size();
@@ -235,58 +302,119 @@ std::vector<std::int32_t> dict_stream_kws(bytes d, const std::vector<std::int32_
         return kw_at(d, s, "stream") ? s : -1;
     };
 
+    // A walk stands on positions; from a position it stands on, every walk goes on the same
+    // way. So no position is walked twice: a walk that reaches a position an earlier walk stood
+    // on joins it, and its waiting starts are answered from the earlier walk's closings.
+    std::vector<std::uint64_t> stood((static_cast<std::size_t>(len) + 64) / 64, 0);
+    auto has_stood = [&](std::int64_t p) {
+        return (stood[static_cast<std::size_t>(p) >> 6] >> (p & 63)) & 1u;
+    };
+    std::unique_ptr<string_ends> strings;
+    std::vector<dict_walk> walks;
+    std::map<std::int64_t, std::pair<std::int64_t, std::int32_t>> runs;      // start: (end, walk)
+    std::map<std::pair<std::int32_t, std::int64_t>, std::int64_t> after_end; // memo
+
+    // The first ">>" bringing walk w to `level` after its end, through the walks it joined.
+    auto close_after_end = [&](std::int32_t w, std::int64_t level) {
+        std::vector<std::pair<std::int32_t, std::int64_t>> asked;
+        std::int64_t found = -1;
+        for (;;) {
+            if (auto m = after_end.find({w, level}); m != after_end.end()) {
+                found = m->second;
+                break;
+            }
+            asked.emplace_back(w, level);
+            const dict_walk& from = walks[static_cast<std::size_t>(w)];
+            if (from.joined < 0) break;
+            const dict_walk& into = walks[static_cast<std::size_t>(from.joined)];
+            level = level - from.end_depth + depth_before(into, from.end_pos);
+            w = from.joined;
+            found = first_close(into, level, from.end_pos);
+            if (found >= 0) break;
+        }
+        for (const auto& key : asked) after_end[key] = found;
+        return found;
+    };
+
     for (std::size_t first = 0; first < n; ++first) {
-        if (taken[first] || starts[first] < 0) continue;
-        // One walk from this start, as dict_stream_kw makes it. A later start that the walk
-        // stands on, at depth D, would walk the same way from there: it ends at the first ">>"
-        // that brings the walk from depth D + 1 back to D. So it waits at level D.
+        if (taken[first] || starts[first] < 0 || starts[first] >= len) continue;
+        const auto self = static_cast<std::int32_t>(walks.size());
+        walks.emplace_back();
+        dict_walk& walk = walks.back();
+        // A start the walk stands on at depth D ends at the first ">>" back to D.
         std::map<std::int64_t, std::vector<std::size_t>> waiting;
-        std::size_t waiting_count = 0;
         std::size_t next = first;
         std::int64_t depth = 0;
         std::int64_t p = starts[first];
+        std::int64_t run_start = -1;
+        auto close_run = [&](std::int64_t end) {
+            if (run_start >= 0) runs[run_start] = {end, self};
+            run_start = -1;
+        };
         while (p < len) {
+            if (has_stood(p)) {
+                // Joined: the rest is the earlier walk's.
+                close_run(p);
+                const auto owner = std::prev(runs.upper_bound(p))->second.second;
+                const dict_walk& into = walks[static_cast<std::size_t>(owner)];
+                const std::int64_t offset = depth_before(into, p) - depth;
+                for (const auto& [level, ks] : waiting) {
+                    std::int64_t q = first_close(into, level + offset, p);
+                    if (q < 0) q = close_after_end(owner, level + offset);
+                    for (std::size_t k : ks) result[k] = q >= 0 ? after_close(q) : -1;
+                }
+                waiting.clear();
+                walk.joined = owner;
+                break;
+            }
+            stood[static_cast<std::size_t>(p) >> 6] |= std::uint64_t{1} << (p & 63);
+            if (run_start < 0) run_start = p;
             while (next < n && starts[next] < p) ++next;
             while (next < n && starts[next] == p) {
                 if (!taken[next]) {
                     taken[next] = 1;
                     waiting[depth].push_back(next);
-                    ++waiting_count;
                 }
                 ++next;
             }
-            if (waiting_count == 0) break;
             const std::uint8_t c = at(p);
-            if (c == '<') {
-                if (p + 1 >= len) break;
-                if (at(p + 1) == '<') {
-                    ++depth;
-                    p += 2;
-                } else {
-                    ++p;
+            if (c == '<' || c == '>') {
+                if (p + 1 >= len) {
+                    close_run(p + 1);
+                    break;
                 }
-            } else if (c == '>') {
-                if (p + 1 >= len) break;
-                if (at(p + 1) == '>') {
-                    --depth;
+                if (at(p + 1) != c) {
+                    ++p;
+                    continue;
+                }
+                depth += c == '<' ? 1 : -1;
+                walk.brackets.emplace_back(p, depth);
+                if (c == '>') {
+                    walk.closes.emplace_back(depth, p);
                     if (auto w = waiting.find(depth); w != waiting.end()) {
                         const std::int32_t kw = after_close(p);
                         for (std::size_t k : w->second) result[k] = kw;
-                        waiting_count -= w->second.size();
                         waiting.erase(w);
                     }
-                    p += 2;
-                } else {
-                    ++p;
                 }
+                close_run(p + 1);
+                p += 2;
             } else if (c == '(') {
-                p = past_walked_string(d, p);
+                close_run(p + 1);
+                // Strings can hold much of the input; many walks entering them would each read
+                // to their ends, so their ends are found once for all.
+                if (!strings) strings = std::make_unique<string_ends>(d);
+                p = strings->past(p, len);
                 if (p < 0) break;
             } else {
                 ++p;
             }
         }
-        // Whatever still waits ran into the end of the input: -1, as result[] already holds.
+        close_run(p < 0 ? len : std::min(p, len));
+        // Starts still waiting ran into the end of the input: -1, as result[] already holds.
+        walk.end_pos = p;
+        walk.end_depth = depth;
+        std::sort(walk.closes.begin(), walk.closes.end());
     }
     return result;
 }

@@ -477,12 +477,13 @@ TEST(Lex, SkipObjHeader) {
 // starts at other bytes.
 TEST(DictStreamKws, SameAsOneWalkPerStart) {
     std::mt19937 rng(99);
-    const std::string pieces[] = {"<<",      ">>",   "<",        ">",      "(", ")",
-                                  "\\",      " ",    "\n",       "stream", "x", "1 0 obj ",
-                                  "<< /A (", ") >>", ">>stream", "<<<"};
-    for (int round = 0; round < 3000; ++round) {
+    const std::string pieces[] = {"<<",       ">>",  "<",      ">",   "(",        ")",       "\\",
+                                  " ",        "\n",  "stream", "x",   "1 0 obj ", "<< /A (", ") >>",
+                                  ">>stream", "<<<", ">>>",    "\\(", "(((",      ")))"};
+    // Mostly short texts, every tenth a long one where many walks run into each other.
+    for (int round = 0; round < 20000; ++round) {
         std::string text;
-        const int parts = 1 + static_cast<int>(rng() % 60);
+        const int parts = 1 + static_cast<int>(rng() % (round % 10 == 0 ? 400 : 60));
         for (int k = 0; k < parts; ++k) text += pieces[rng() % std::size(pieces)];
         std::vector<std::int32_t> starts;
         for (std::size_t p = 0; p < text.size(); ++p)
