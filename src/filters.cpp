@@ -251,13 +251,39 @@ void reverse_predictor(bytes text, std::int32_t from, std::int32_t end, byte_vec
         current.resize(static_cast<std::size_t>(rows * static_cast<std::uint64_t>(columns)));
 }
 
+// Where a stream dictionary's filter entries stand; filter_key < 0 when it has no filter.
+struct filter_entries {
+    std::int32_t end = 0;
+    std::int32_t parms_key = -1, parms_key_len = 0;
+    std::int32_t filter_key = -1;
+    std::int32_t value = -1; // the "/" or "[" of the /Filter value
+};
+
+filter_entries find_filter_entries(bytes text, std::int32_t dict_start, std::int32_t dict_end) {
+    filter_entries f;
+    f.end = std::min(dict_end, static_cast<std::int32_t>(text.size()));
+    f.parms_key = find_name(text, dict_start, f.end, "DecodeParms");
+    f.parms_key_len = 12;
+    if (f.parms_key < 0) {
+        f.parms_key = find_name(text, dict_start, f.end, "DP");
+        f.parms_key_len = 3;
+    }
+    const std::int32_t key = find_name(text, dict_start, f.end, "Filter");
+    if (key < 0) return f;
+    const std::int32_t v = skip_ws(text, key + 7, f.end);
+    // An indirect reference or null is taken as no filter.
+    if (v >= f.end || (text[v] != '/' && text[v] != '[')) return f;
+    f.filter_key = key;
+    f.value = v;
+    return f;
+}
+
 // The stream goes into the form as stored; its filter entries go into the form's dictionary.
-int carry_encoded(bytes text, std::int32_t filter_key, std::int32_t parms_key,
-                  std::int32_t parms_key_len, std::int32_t end, streamout& out) {
-    auto filter = copy_value_text(text, filter_key + 7, end);
+int carry_encoded(bytes text, const filter_entries& f, streamout& out) {
+    auto filter = copy_value_text(text, f.filter_key + 7, f.end);
     if (!filter) return -1;
     std::optional<std::string> parms;
-    if (parms_key >= 0) parms = copy_value_text(text, parms_key + parms_key_len, end);
+    if (f.parms_key >= 0) parms = copy_value_text(text, f.parms_key + f.parms_key_len, f.end);
     out.dict_tail = " /Filter " + *filter;
     // The short key DP is written out in full.
     if (parms) out.dict_tail += " /DecodeParms " + *parms;
@@ -305,33 +331,6 @@ std::optional<std::string> copy_value_text(bytes text, std::int32_t start, std::
 
 namespace {
 
-// Where a stream dictionary's filter entries stand; filter_key < 0 when it has no filter.
-struct filter_entries {
-    std::int32_t end = 0;
-    std::int32_t parms_key = -1, parms_key_len = 0;
-    std::int32_t filter_key = -1;
-    std::int32_t value = -1; // the "/" or "[" of the /Filter value
-};
-
-filter_entries find_filter_entries(bytes text, std::int32_t dict_start, std::int32_t dict_end) {
-    filter_entries f;
-    f.end = std::min(dict_end, static_cast<std::int32_t>(text.size()));
-    f.parms_key = find_name(text, dict_start, f.end, "DecodeParms");
-    f.parms_key_len = 12;
-    if (f.parms_key < 0) {
-        f.parms_key = find_name(text, dict_start, f.end, "DP");
-        f.parms_key_len = 3;
-    }
-    const std::int32_t key = find_name(text, dict_start, f.end, "Filter");
-    if (key < 0) return f;
-    const std::int32_t v = skip_ws(text, key + 7, f.end);
-    // An indirect reference or null is taken as no filter.
-    if (v >= f.end || (text[v] != '/' && text[v] != '[')) return f;
-    f.filter_key = key;
-    f.value = v;
-    return f;
-}
-
 // Starts `out` as the plain stored bytes and finds the filter entries; false when there is no
 // filter to consider (the stored bytes are then the content).
 bool start_content(bytes text, std::int32_t dict_start, std::int32_t dict_end,
@@ -352,7 +351,7 @@ int content_carry(bytes text, std::int32_t dict_start, std::int32_t dict_end,
                   std::uint64_t* /*budget: nothing is decoded*/) {
     filter_entries f;
     if (!start_content(text, dict_start, dict_end, data, data_len, out, f)) return 1;
-    return carry_encoded(text, f.filter_key, f.parms_key, f.parms_key_len, f.end, out);
+    return carry_encoded(text, f, out);
 }
 
 int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
@@ -360,8 +359,7 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
                    std::uint64_t* budget_left) {
     filter_entries f;
     if (!start_content(text, dict_start, dict_end, data, data_len, out, f)) return 1;
-    const std::int32_t end = f.end, parms_key = f.parms_key, parms_key_len = f.parms_key_len,
-                       filter_key = f.filter_key, v = f.value;
+    const std::int32_t end = f.end, v = f.value;
 
     std::array<std::string_view, max_chain> chain;
     std::size_t chain_len = 0;
@@ -371,7 +369,7 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
         // No filter we know has a longer name: the stream is carried as it is, its /Filter
         // with it.
         if (static_cast<std::size_t>(i - (v + 1)) > max_filter_name)
-            return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
+            return carry_encoded(text, f, out);
         chain[chain_len++] = text_at(text, v + 1, i);
     } else {
         std::int32_t close = v + 1;
@@ -387,7 +385,7 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
             // A name longer than any we know, or more stages than we undo, cannot be decoded;
             // dropping it would write the stream without one of its filters.
             if (static_cast<std::size_t>(j - (i + 1)) > max_filter_name || chain_len == max_chain)
-                return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
+                return carry_encoded(text, f, out);
             chain[chain_len++] = text_at(text, i + 1, j);
             i = j;
         }
@@ -398,8 +396,7 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
     // produce; decoding those first would only spend time and memory (a few bytes through
     // repeated run-length stages can grow to the stage limit) on bytes that are dropped.
     for (std::size_t k = 0; k < chain_len; ++k)
-        if (stage_of(chain[k]) == stage_kind::unknown)
-            return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
+        if (stage_of(chain[k]) == stage_kind::unknown) return carry_encoded(text, f, out);
 
     byte_vec current;
     bytes stage_input(data, static_cast<std::size_t>(data_len));
@@ -409,13 +406,13 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
         const bool done =
             run_stage(stage_of(chain[k]), stage_input, next, budget) && budget.take(next.size());
         if (budget.exceeded) return content_over_budget;
-        if (!done) return carry_encoded(text, filter_key, parms_key, parms_key_len, end, out);
+        if (!done) return carry_encoded(text, f, out);
         current = std::move(next);
         stage_input = bytes(current);
     }
 
-    if (!current.empty() && parms_key >= 0)
-        reverse_predictor(text, parms_key + parms_key_len, end, current);
+    if (!current.empty() && f.parms_key >= 0)
+        reverse_predictor(text, f.parms_key + f.parms_key_len, end, current);
 
     out.decoded = std::move(current);
     out.data = out.decoded.data();

@@ -117,15 +117,18 @@ int decode_stream_obj(const doc& d, const obj& o, streamout& out) {
         return e.result;
     }
     const int r = stream_obj_content(d, o, content_decode, out);
-    if (d.recent_decodes.size() == recent_decodes_kept)
-        d.recent_decodes.erase(d.recent_decodes.begin());
-    if (r == 2) d.recent_decodes.push_back({&o, r, nullptr});
+    auto remember = [&d](doc::decoded_stream entry) {
+        if (d.recent_decodes.size() == recent_decodes_kept)
+            d.recent_decodes.erase(d.recent_decodes.begin());
+        d.recent_decodes.push_back(std::move(entry));
+    };
+    if (r == 2) remember({&o, r, nullptr});
     if (r != 1 || !out.owned) return r;
     auto kept = std::make_shared<const std::vector<std::uint8_t>>(std::move(out.decoded));
     out.decoded.clear();
     out.data = kept->data();
     out.owned = false;
-    d.recent_decodes.push_back({&o, r, std::move(kept)});
+    remember({&o, r, std::move(kept)});
     return r;
 }
 

@@ -87,8 +87,6 @@ void place_slot(const doc& d, const layout_options& opt, const sheet_dims& sheet
 sheet_dims choose_sheet(const doc& d, const layout_options& opt) {
     if (opt.sheet_from == sheet_choice::given) return opt.sheet;
     const pageinfo& first = d.pages.front();
-    if (opt.sheet_from == sheet_choice::classic_auto)
-        return classic_automatic_sheet(first.x1 - first.x0, first.y1 - first.y0);
     return nearest_standard_sheet(first.x1 - first.x0, first.y1 - first.y0);
 }
 

@@ -14,7 +14,7 @@ namespace qf {
 enum class binding_edge : std::uint8_t { left, right };
 enum class duplex_flip : std::uint8_t { short_edge, long_edge };
 enum class scale_mode : std::uint8_t { fit, shrink, none };
-enum class sheet_choice : std::uint8_t { given, nearest, classic_auto };
+enum class sheet_choice : std::uint8_t { given, nearest };
 
 struct layout_options {
     sheet_choice sheet_from = sheet_choice::nearest;

@@ -52,7 +52,14 @@ void append_numbers(buf& out, std::initializer_list<double> values) {
     }
 }
 
-// "q a b c d e f cm /name Do Q", inside a clipping rectangle when the page is cut.
+// "q a b c d e f cm /name Do Q\n".
+void place_matrix(buf& side, const char* name, std::initializer_list<double> matrix) {
+    buf_text(side, "q ");
+    append_numbers(side, matrix);
+    buf_format(side, " cm /%s Do Q\n", name);
+}
+
+// The slot's placement, inside a clipping rectangle when the page is cut.
 void paint_slot(buf& content, const slot& sl) {
     const slot_plan& p = *sl.plan;
     if (p.clipped) {
@@ -60,9 +67,7 @@ void paint_slot(buf& content, const slot& sl) {
         append_numbers(content, {p.clip.x, p.clip.y, p.clip.w, p.clip.h});
         buf_text(content, " re W n\n");
     }
-    buf_text(content, "q ");
-    append_numbers(content, {p.a, p.b, p.c, p.d, p.e, p.f});
-    buf_format(content, " cm /%s Do Q\n", sl.name);
+    place_matrix(content, sl.name, {p.a, p.b, p.c, p.d, p.e, p.f});
     if (p.clipped) buf_text(content, "Q\n");
 }
 
@@ -83,17 +88,7 @@ void paint_fold_marks(buf& content, const side_style& style) {
 } // namespace
 
 void place_form(buf& side, const char* name, double s, double tx, double ty) {
-    char st[64], txt[64], tyt[64];
-    num_text(s, st);
-    num_text(tx, txt);
-    num_text(ty, tyt);
-    char line[512];
-    int n = bounded_format(line, sizeof line, "q %s 0 0 %s %s %s cm /%s Do Q\n", st, st, txt, tyt,
-                           name);
-    if (n <= 0) return;
-    std::size_t used =
-        static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1;
-    buf_bytes(side, line, used);
+    place_matrix(side, name, {s, 0, 0, s, tx, ty});
 }
 
 std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs,
@@ -174,21 +169,6 @@ std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_o
     // Plain content ends with its own line end; compressed data gets one before the keyword.
     buf_text(out, *content_filter ? "\nendstream\nendobj\n" : "endstream\nendobj\n");
     return nums.page_obj;
-}
-
-std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs, double sheet_w,
-                       double sheet_h, side_numbers nums, std::int32_t left_page,
-                       std::int32_t right_page, const renumber_map& map) {
-    side_plan side;
-    side.left.page = left_page;
-    side.right.page = right_page;
-    for (slot_plan* sl : {&side.left, &side.right}) {
-        if (sl->page < 1 || static_cast<std::uint64_t>(sl->page) > d.pages.size()) continue;
-        const placement p =
-            slot_geometry(sheet_w, sheet_h, effective_pageinfo(d, sl->page), sl == &side.right);
-        sl->a = p.s, sl->d = p.s, sl->e = p.tx, sl->f = p.ty;
-    }
-    return emit_side(d, out, xref_offs, side_style{sheet_w, sheet_h, 0}, nums, side, map);
 }
 
 } // namespace qf

@@ -36,9 +36,4 @@ std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_o
                        const side_style& style, side_numbers nums, const side_plan& side,
                        const renumber_map& map);
 
-// The classic side: pages fitted to the two halves of the sheet (blank: -1).
-std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_offs, double sheet_w,
-                       double sheet_h, side_numbers nums, std::int32_t left_page,
-                       std::int32_t right_page, const renumber_map& map);
-
 } // namespace qf

@@ -153,25 +153,18 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
     return true;
 }
 
-layout_options classic_layout(std::int32_t sheet_size) {
-    layout_options opt;
-    if (sheet_size < 0) {
-        opt.sheet_from = sheet_choice::classic_auto;
-    } else {
-        opt.sheet_from = sheet_choice::given;
-        opt.sheet = classic_sheet(sheet_size);
-    }
-    return opt;
-}
-
 int booklet_doc(const doc& d, const char* out_path, std::int32_t sheet_size) {
     // A side may fail without a message of its own; starting empty tells that case apart.
     clear_error();
 
-    booklet_plan checks;
-    if (!make_plan(d, out_path, sheet_size, checks)) return 0;
+    // The classic entry checks and sheet choice; the rest is the default layout.
+    booklet_plan classic;
+    if (!make_plan(d, out_path, sheet_size, classic)) return 0;
+    layout_options layout;
+    layout.sheet_from = sheet_choice::given;
+    layout.sheet = {classic.sheet_w, classic.sheet_h};
     impose_plan plan;
-    if (plan_imposition(d, classic_layout(sheet_size), plan) != plan_status::ok) return 0;
+    if (plan_imposition(d, layout, plan) != plan_status::ok) return 0;
 
     buf out;
     if (!build_booklet(d, plan, out_path, out)) return 0;

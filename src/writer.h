@@ -16,10 +16,6 @@ int booklet_doc(const doc& d, const char* out_path, std::int32_t sheet_size);
 // the output in messages.
 bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, buf& out);
 
-// The options of the classic layout for a sheet size code (negative: the classic automatic
-// choice).
-layout_options classic_layout(std::int32_t sheet_size);
-
 // The cross-reference table holds 10-digit offsets read as 32-bit values, so an output file
 // must stay below 2^31 bytes.
 constexpr std::uint64_t output_len_limit = std::uint64_t{1} << 31;

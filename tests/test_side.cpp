@@ -11,6 +11,7 @@
 #include "error.h"
 #include "form.h"
 #include "outbuf.h"
+#include "pagetree.h"
 #include "renumber.h"
 #include "side.h"
 #include "testutil.h"
@@ -29,6 +30,22 @@ qf::pageinfo page_box(double x0, double y0, double x1, double y1, int rotate) {
     pi.x0 = x0, pi.y0 = y0, pi.x1 = x1, pi.y1 = y1;
     pi.rotate = rotate;
     return pi;
+}
+
+// A side of the classic layout: pages fitted to the two halves of the sheet (blank: -1).
+std::int32_t classic_side(const qf::doc& d, qf::buf& out, std::vector<std::int64_t>& xref_offs,
+                          double w, double h, qf::side_numbers nums, std::int32_t left_page,
+                          std::int32_t right_page, const qf::renumber_map& map) {
+    qf::side_plan side;
+    side.left.page = left_page;
+    side.right.page = right_page;
+    for (qf::slot_plan* sl : {&side.left, &side.right}) {
+        if (sl->page < 1 || static_cast<std::uint64_t>(sl->page) > d.pages.size()) continue;
+        const qf::placement p =
+            qf::slot_geometry(w, h, qf::effective_pageinfo(d, sl->page), sl == &side.right);
+        sl->a = p.s, sl->d = p.s, sl->e = p.tx, sl->f = p.ty;
+    }
+    return qf::emit_side(d, out, xref_offs, qf::side_style{w, h, 0}, nums, side, map);
 }
 
 std::string placed_line(double w, double h, const qf::pageinfo& pi, bool right) {
@@ -179,8 +196,7 @@ struct side_run {
 side_run emit(const qf::doc& d, std::int32_t left, std::int32_t right,
               const qf::renumber_map& map = {}, double w = letter_w, double h = letter_h) {
     side_run r;
-    r.result =
-        qf::emit_side(d, r.out, r.offs, w, h, qf::side_numbers{3, 4, 5, 6}, left, right, map);
+    r.result = classic_side(d, r.out, r.offs, w, h, qf::side_numbers{3, 4, 5, 6}, left, right, map);
     return r;
 }
 
@@ -384,7 +400,7 @@ TEST(EmitSide, FailureAppendsNothing) {
         qf::clear_error();
         side_run r;
         r.result =
-            qf::emit_side(*use, r.out, r.offs, letter_w, letter_h, c.nums, c.left, c.right, {});
+            classic_side(*use, r.out, r.offs, letter_w, letter_h, c.nums, c.left, c.right, {});
         EXPECT_EQ(r.result, -1);
         EXPECT_EQ(r.text(), prefix);
         EXPECT_TRUE(std::all_of(r.offs.begin(), r.offs.end(), [](auto o) { return o == -1; }));
