@@ -27,19 +27,24 @@ int bounded_format(char* dst, std::size_t n, const char* fmt, ...) {
     return r;
 }
 
-std::string format(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    va_list ap2;
-    va_copy(ap2, ap);
-    int need = std::vsnprintf(nullptr, 0, fmt, ap);
-    va_end(ap);
+std::string format_va(const char* fmt, va_list ap) {
+    va_list measure;
+    va_copy(measure, ap);
+    const int need = std::vsnprintf(nullptr, 0, fmt, measure);
+    va_end(measure);
     std::string out;
     if (need > 0) {
         out.resize(static_cast<std::size_t>(need));
-        std::vsnprintf(out.data(), out.size() + 1, fmt, ap2);
+        std::vsnprintf(out.data(), out.size() + 1, fmt, ap);
     }
-    va_end(ap2);
+    return out;
+}
+
+std::string format(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::string out = format_va(fmt, ap);
+    va_end(ap);
     return out;
 }
 

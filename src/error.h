@@ -1,6 +1,7 @@
 // Last-error text and the library's one bounded formatter.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 
@@ -14,6 +15,7 @@ int bounded_format(char* dst, std::size_t n, const char* fmt, ...)
 
 // The whole formatted text, never cut.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format_va(const char* fmt, va_list ap) __attribute__((format(printf, 1, 0)));
 
 // While alive, the messages of this thread go to `text` instead of the process-wide last-error
 // text, so that calls of the imposition interface keep their messages to themselves.

@@ -1,5 +1,7 @@
 #include "outbuf.h"
 
+#include "error.h"
+
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -81,25 +83,11 @@ std::uint8_t* buf_bytes(buf& b, const void* p, std::size_t n) {
 }
 
 void buf_format(buf& b, const char* fmt, ...) {
-    char small[512];
     va_list ap;
     va_start(ap, fmt);
-    va_list ap2;
-    va_copy(ap2, ap);
-    int need = std::vsnprintf(small, sizeof small, fmt, ap);
+    const std::string text = format_va(fmt, ap);
     va_end(ap);
-    if (need < 0) {
-        va_end(ap2);
-        return;
-    }
-    if (static_cast<std::size_t>(need) < sizeof small) {
-        buf_bytes(b, small, static_cast<std::size_t>(need));
-    } else {
-        std::string big(static_cast<std::size_t>(need), '\0');
-        std::vsnprintf(big.data(), big.size() + 1, fmt, ap2);
-        buf_bytes(b, big.data(), big.size());
-    }
-    va_end(ap2);
+    buf_bytes(b, text.data(), text.size());
 }
 
 void buf_release(buf& b) {
