@@ -12,6 +12,7 @@
 #include "error.h"
 #include "lex.h"
 #include "resources.h"
+#include "token.h"
 
 namespace qf {
 
@@ -19,34 +20,13 @@ namespace {
 
 constexpr std::int64_t max_body_len = 268435455; // 2^28 - 1
 
-// Past the object header that starts at hdr_pos: the number, the generation when a digit
-// follows, and "obj" with the white space after it when the keyword stands there.
-std::int32_t after_header(bytes in, std::int32_t hdr_pos) {
-    return skip_obj_header(in, hdr_pos, static_cast<std::int32_t>(in.size()));
-}
-
-// Where a dictionary range of the entry would end: the stream keyword, else endobj, else the
-// end of the input.
-std::int32_t range_end(const doc& d, const obj& o) {
-    std::int32_t end = o.stream_pos > 0 ? o.stream_pos : o.endobj_pos > 0 ? o.endobj_pos : d.len;
-    return end > d.len ? d.len : end;
-}
-
 // The text whose references the closure follows: the dictionary range, or for an object whose
-// body is not a dictionary, everything after its header. Empty when there is none.
+// body is not a dictionary, its whole body. Empty when there is none.
 bytes closure_range(const doc& d, const obj& o) {
     dict_range r = dict_range_of(d, o);
-    if (r.ok) {
-        if (r.to <= r.from) return {};
-        return r.buf.subspan(static_cast<std::size_t>(r.from),
-                             static_cast<std::size_t>(r.to - r.from));
-    }
-    if (o.in_objstm || o.hdr_pos < 0 || o.hdr_pos >= d.len) return {};
-    bytes in = d.input();
-    std::int32_t from = after_header(in, o.hdr_pos);
-    std::int32_t to = range_end(d, o);
-    if (from >= to) return {};
-    return in.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+    if (!r.ok) r = o.in_objstm ? dict_range{} : body_range_of(d, o);
+    if (!r.ok || r.to <= r.from) return {};
+    return r.buf.subspan(static_cast<std::size_t>(r.from), static_cast<std::size_t>(r.to - r.from));
 }
 
 // The body written for a carried object: its object-stream text, a stream's dictionary, or
@@ -57,22 +37,18 @@ bytes write_range(const doc& d, const obj& o) {
         if (!o.text || o.text_len <= 0) return {};
         return {o.text, static_cast<std::size_t>(o.text_len)};
     }
-    bytes in = d.input();
     if (o.has_stream) {
-        if (o.dict_start < 0 || o.stream_pos > d.len || o.stream_pos - o.dict_start <= 0) return {};
-        return in.subspan(static_cast<std::size_t>(o.dict_start),
-                          static_cast<std::size_t>(o.stream_pos - o.dict_start));
+        const dict_range r = dict_range_of(d, o);
+        if (!r.ok || r.to <= r.from) return {};
+        return r.buf.subspan(static_cast<std::size_t>(r.from),
+                             static_cast<std::size_t>(r.to - r.from));
     }
-    if (o.hdr_pos < 0 || o.hdr_pos >= d.len) return {};
-    std::int32_t start = after_header(in, o.hdr_pos);
-    if (start >= d.len) return {};
-    std::int32_t end = d.len;
-    if (o.endobj_pos > start && o.endobj_pos <= d.len) {
-        end = o.endobj_pos;
-    } else {
-        std::int32_t kw = find_kw(in, start, "endobj");
-        if (kw >= 0) end = kw;
-    }
+    // Anything else: its body with the trailing blanks cut.
+    const dict_range r = body_range_of(d, o);
+    if (!r.ok) return {};
+    const bytes in = r.buf;
+    const std::int32_t start = r.from;
+    std::int32_t end = r.to;
     while (end > start) {
         std::uint8_t c = in[static_cast<std::size_t>(end - 1)];
         if (c != '\t' && c != '\n' && c != '\r' && c != ' ') break;
@@ -155,22 +131,7 @@ void append(buf& out, bytes b) {
 
 std::vector<std::int32_t> scan_refs(bytes text) {
     std::vector<std::int32_t> refs;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        if (!is_digit(text[pos])) {
-            ++pos;
-            continue;
-        }
-        std::int32_t num = 0;
-        std::size_t end = 0;
-        if (match_ref(text, pos, num, end)) {
-            refs.push_back(num);
-            pos = end;
-            continue;
-        }
-        // Not a reference: go on after the digit run, where a later number may begin one.
-        while (pos < text.size() && is_digit(text[pos])) ++pos;
-    }
+    for_each_ref(text, [&](std::size_t, std::size_t, std::int32_t num) { refs.push_back(num); });
     return refs;
 }
 
@@ -188,31 +149,24 @@ int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map,
 
 std::optional<std::string> flate_dictionary(std::string_view dict, std::size_t length) {
     const bytes text(reinterpret_cast<const std::uint8_t*>(dict.data()), dict.size());
-    const auto end = static_cast<std::int32_t>(dict.size());
-    const std::int32_t open = skip_ws(text, 0, end);
-    if (open + 1 >= end || text[static_cast<std::size_t>(open)] != '<' ||
-        text[static_cast<std::size_t>(open) + 1] != '<')
-        return std::nullopt;
+    const std::optional<dict_view> view =
+        read_dict(text, 0, static_cast<std::int32_t>(text.size()));
+    if (!view || !view->closed) return std::nullopt;
     for (std::string_view key : {"Filter", "DecodeParms", "DP", "F"})
-        if (find_name_top(text, open, end, key) >= 0) return std::nullopt;
-    const std::int32_t key = find_name_top(text, open, end, "Length");
-    if (key < 0) return std::nullopt;
-    const std::int32_t value = skip_ws(text, key + 7, end);
-    if (value >= end || !is_digit(text[static_cast<std::size_t>(value)])) return std::nullopt;
-    std::int32_t num = 0;
-    std::size_t value_end = 0;
-    if (!match_ref(text, static_cast<std::size_t>(value), num, value_end)) {
-        value_end = static_cast<std::size_t>(value);
-        while (value_end < dict.size() && is_digit(text[value_end])) ++value_end;
-    }
+        if (dict_find(*view, key)) return std::nullopt;
+    const dict_entry* length_entry = dict_find(*view, "Length");
+    if (!length_entry || length_entry->value.kind != token_kind::integer) return std::nullopt;
+    // The filter goes right after the "<<"; the length's value (a number or a reference) is
+    // replaced in place.
+    const auto open_end = static_cast<std::size_t>(next_token(text, 0, view->end).to);
+    const auto value = static_cast<std::size_t>(length_entry->value.from);
     std::string out;
     out.reserve(dict.size() + 32);
-    out.append(dict.substr(0, static_cast<std::size_t>(open) + 2));
+    out.append(dict.substr(0, open_end));
     out.append(" /Filter /FlateDecode");
-    out.append(dict.substr(static_cast<std::size_t>(open) + 2,
-                           static_cast<std::size_t>(value) - (static_cast<std::size_t>(open) + 2)));
+    out.append(dict.substr(open_end, value - open_end));
     out.append(std::to_string(length));
-    out.append(dict.substr(value_end));
+    out.append(dict.substr(static_cast<std::size_t>(length_entry->value_end)));
     return out;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -103,5 +104,20 @@ struct dict_range {
     bool ok = false;
 };
 dict_range dict_range_of(const doc& d, const obj& o);
+// The same for an entry of a table over `input`.
+dict_range dict_range_in(bytes input, const obj& o);
+
+// The text of an entry's value: its text for an object from an object stream, else the input
+// after its "N G obj" header up to endobj (the end of the input without one). `ok` is false
+// when the entry has no header.
+dict_range body_range_of(const doc& d, const obj& o);
+
+// A stream's data in the input; nullopt for a non-stream, an object-stream entry, or a range
+// that does not lie in the input.
+std::optional<bytes> stream_data_of(const doc& d, const obj& o);
+
+// The integer that is the whole value of a non-stream object of the file, such as an indirect
+// /Length; -1 when there is none.
+std::int32_t indirect_integer(const doc& d, std::int32_t num);
 
 } // namespace qf

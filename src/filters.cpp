@@ -11,6 +11,7 @@
 
 #include "inflate.h"
 #include "lex.h"
+#include "token.h"
 
 namespace qf {
 
@@ -128,13 +129,6 @@ bool flate_stage(bytes in, byte_vec& out, stage_budget& budget) {
     return r == 0;
 }
 
-int hex_digit(std::uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool hex_stage(bytes in, byte_vec& out) {
     int high = -1;
     for (std::uint8_t c : in) {
@@ -232,16 +226,16 @@ bool run_stage(stage_kind kind, bytes in, byte_vec& out, stage_budget& budget) {
 // /BitsPerComponent are not read. `from` is just after the parameters key.
 void reverse_predictor(bytes text, std::int32_t from, std::int32_t end, byte_vec& current) {
     std::int32_t v = skip_ws(text, from, end);
-    if (v + 1 >= end || text[v] != '<' || text[v + 1] != '<') return;
+    if (!dict_opens_at(text, v, end)) return;
     std::int32_t predictor = -1;
     std::int32_t key = find_name(text, v, end, "Predictor");
     if (key >= 0) {
-        std::int32_t cursor = key + 10;
+        std::int32_t cursor = past_key(key, "Predictor");
         predictor = parse_int_at(text, cursor);
     }
     key = find_name(text, v, end, "Columns");
     if (key < 0) return;
-    std::int32_t cursor = key + 8;
+    std::int32_t cursor = past_key(key, "Columns");
     std::int32_t columns = parse_int_at(text, cursor);
     if (columns <= 0 || predictor < 10) return;
     std::uint64_t len = current.size();
@@ -254,7 +248,8 @@ void reverse_predictor(bytes text, std::int32_t from, std::int32_t end, byte_vec
 // Where a stream dictionary's filter entries stand; filter_key < 0 when it has no filter.
 struct filter_entries {
     std::int32_t end = 0;
-    std::int32_t parms_key = -1, parms_key_len = 0;
+    std::int32_t parms_key = -1;
+    std::string_view parms_name; // DecodeParms, or its short form DP
     std::int32_t filter_key = -1;
     std::int32_t value = -1; // the "/" or "[" of the /Filter value
 };
@@ -262,15 +257,14 @@ struct filter_entries {
 filter_entries find_filter_entries(bytes text, std::int32_t dict_start, std::int32_t dict_end) {
     filter_entries f;
     f.end = std::min(dict_end, static_cast<std::int32_t>(text.size()));
-    f.parms_key = find_name(text, dict_start, f.end, "DecodeParms");
-    f.parms_key_len = 12;
-    if (f.parms_key < 0) {
-        f.parms_key = find_name(text, dict_start, f.end, "DP");
-        f.parms_key_len = 3;
+    for (std::string_view name : {"DecodeParms", "DP"}) {
+        f.parms_key = find_name(text, dict_start, f.end, name);
+        f.parms_name = name;
+        if (f.parms_key >= 0) break;
     }
     const std::int32_t key = find_name(text, dict_start, f.end, "Filter");
     if (key < 0) return f;
-    const std::int32_t v = skip_ws(text, key + 7, f.end);
+    const std::int32_t v = skip_ws(text, past_key(key, "Filter"), f.end);
     // An indirect reference or null is taken as no filter.
     if (v >= f.end || (text[v] != '/' && text[v] != '[')) return f;
     f.filter_key = key;
@@ -280,10 +274,10 @@ filter_entries find_filter_entries(bytes text, std::int32_t dict_start, std::int
 
 // The stream goes into the form as stored; its filter entries go into the form's dictionary.
 int carry_encoded(bytes text, const filter_entries& f, streamout& out) {
-    auto filter = copy_value_text(text, f.filter_key + 7, f.end);
+    auto filter = copy_value_text(text, past_key(f.filter_key, "Filter"), f.end);
     if (!filter) return -1;
     std::optional<std::string> parms;
-    if (f.parms_key >= 0) parms = copy_value_text(text, f.parms_key + f.parms_key_len, f.end);
+    if (f.parms_key >= 0) parms = copy_value_text(text, past_key(f.parms_key, f.parms_name), f.end);
     out.dict_tail = " /Filter " + *filter;
     // The short key DP is written out in full.
     if (parms) out.dict_tail += " /DecodeParms " + *parms;
@@ -298,22 +292,10 @@ std::optional<std::string> copy_value_text(bytes text, std::int32_t start, std::
     std::int32_t p = skip_ws(text, start, end);
     if (p >= end) return std::nullopt;
 
-    if (text[p] == '<' && p + 1 < end && text[p + 1] == '<') {
-        // Nested dictionaries count; strings inside are not recognised.
-        int depth = 0;
-        std::int32_t i = p;
-        while (i + 1 < end) {
-            if (text[i] == '<' && text[i + 1] == '<') {
-                ++depth;
-                i += 2;
-            } else if (text[i] == '>' && text[i + 1] == '>') {
-                if (--depth == 0) return std::string(text_at(text, p, i + 2));
-                i += 2;
-            } else {
-                ++i;
-            }
-        }
-        return std::nullopt;
+    if (dict_opens_at(text, p, end)) {
+        const std::int32_t close = walked_dict_close(text, p, end);
+        if (close < 0) return std::nullopt;
+        return std::string(text_at(text, p, close + 2));
     }
     if (text[p] == '[') {
         for (std::int32_t i = p + 1; i < end; ++i) {
@@ -412,7 +394,7 @@ int content_decode(bytes text, std::int32_t dict_start, std::int32_t dict_end,
     }
 
     if (!current.empty() && f.parms_key >= 0)
-        reverse_predictor(text, f.parms_key + f.parms_key_len, end, current);
+        reverse_predictor(text, past_key(f.parms_key, f.parms_name), end, current);
 
     out.decoded = std::move(current);
     out.data = out.decoded.data();

@@ -12,6 +12,7 @@
 #include "outbuf.h"
 #include "renumber.h"
 #include "resources.h"
+#include "token.h"
 
 namespace qf {
 
@@ -21,8 +22,9 @@ constexpr std::string_view form_end = "\nendstream";
 
 // A referenced stream object with data we can read.
 bool has_stream_data(const doc& d, const obj* o) {
-    return o && o->has_stream && o->data_start >= 0 && o->data_end > o->data_start &&
-           o->data_end <= d.len;
+    if (!o) return false;
+    const std::optional<bytes> data = stream_data_of(d, *o);
+    return data && !data->empty();
 }
 
 // The value of a non-stream object: its text from an object stream, or what stands between
@@ -30,18 +32,10 @@ bool has_stream_data(const doc& d, const obj* o) {
 std::optional<std::string_view> object_value(const doc& d, std::int32_t num) {
     const obj* o = find_obj(d, num);
     if (!o || o->has_stream) return std::nullopt;
-    std::string_view text;
-    if (o->in_objstm) {
-        if (!o->text) return std::nullopt;
-        text = {reinterpret_cast<const char*>(o->text), static_cast<std::size_t>(o->text_len)};
-    } else {
-        if (o->hdr_pos < 0 || o->endobj_pos <= o->hdr_pos || o->endobj_pos > d.len)
-            return std::nullopt;
-        const std::int32_t from = skip_obj_header(d.input(), o->hdr_pos, o->endobj_pos);
-        if (from >= o->endobj_pos) return std::nullopt;
-        text = {reinterpret_cast<const char*>(d.data.data()) + from,
-                static_cast<std::size_t>(o->endobj_pos - from)};
-    }
+    const dict_range body = body_range_of(d, *o);
+    if (!body.ok || body.from >= body.to) return std::nullopt;
+    std::string_view text(reinterpret_cast<const char*>(body.buf.data()) + body.from,
+                          static_cast<std::size_t>(body.to - body.from));
     while (!text.empty() && is_pdf_ws(static_cast<std::uint8_t>(text.back())))
         text.remove_suffix(1);
     if (text.empty()) return std::nullopt;
@@ -61,8 +55,7 @@ std::optional<std::string> with_filter_values_resolved(const doc& d, bytes text,
         const auto end = static_cast<std::int32_t>(copy.size());
         const std::int32_t at = find_name(view, 0, end, key);
         if (at < 0) continue;
-        const std::int32_t value =
-            skip_ws(view, at + 1 + static_cast<std::int32_t>(key.size()), end);
+        const std::int32_t value = skip_ws(view, past_key(at, key), end);
         if (value >= end || !is_digit(view[static_cast<std::size_t>(value)])) continue;
         std::int32_t num = 0;
         std::size_t ref_end = 0;
@@ -85,17 +78,19 @@ using content_rule = int (*)(bytes, std::int32_t, std::int32_t, const std::uint8
                              streamout&, std::uint64_t*);
 
 int stream_obj_content(const doc& d, const obj& o, content_rule rule, streamout& out) {
-    const std::int32_t dict_end = o.stream_pos > 0 ? o.stream_pos : o.endobj_pos;
+    const dict_range dict = dict_range_of(d, o);
     const std::uint8_t* data = d.data.data() + o.data_start;
     const std::int32_t data_len = o.data_end - o.data_start;
-    if (o.dict_start >= 0 && dict_end > o.dict_start && dict_end <= d.len) {
-        if (auto dict = with_filter_values_resolved(d, d.input(), o.dict_start, dict_end)) {
-            const bytes view(reinterpret_cast<const std::uint8_t*>(dict->data()), dict->size());
-            return rule(view, 0, static_cast<std::int32_t>(dict->size()), data, data_len, out,
+    if (!dict.ok) return rule(d.input(), -1, -1, data, data_len, out, &d.decode_budget);
+    if (dict.to > dict.from) {
+        if (auto resolved = with_filter_values_resolved(d, dict.buf, dict.from, dict.to)) {
+            const bytes view(reinterpret_cast<const std::uint8_t*>(resolved->data()),
+                             resolved->size());
+            return rule(view, 0, static_cast<std::int32_t>(resolved->size()), data, data_len, out,
                         &d.decode_budget);
         }
     }
-    return rule(d.input(), o.dict_start, dict_end, data, data_len, out, &d.decode_budget);
+    return rule(dict.buf, dict.from, dict.to, data, data_len, out, &d.decode_budget);
 }
 
 // The result of a decoding that went past the call's budget.
@@ -148,21 +143,9 @@ void fail_content(const doc& d, int result, std::int32_t page_number) {
 // or `end`, in order; references to anything else are passed over.
 std::vector<const obj*> array_parts(const doc& d, bytes text, std::int32_t open, std::int32_t end) {
     std::vector<const obj*> parts;
-    std::int32_t i = open + 1;
-    while (i < end && text[i] != ']') {
-        if (!is_digit(text[i])) {
-            ++i;
-            continue;
-        }
-        std::int32_t num = parse_int_at(text, i);
-        const obj* part_obj = num > 0 ? find_obj(d, num) : nullptr;
-        i = skip_ws(text, i, end);
-        if (i < end && is_digit(text[i])) {
-            parse_int_at(text, i); // generation, not used
-            i = skip_ws(text, i, end);
-        }
-        if (i < end && text[i] == 'R') ++i;
-        i = skip_ws(text, i, end);
+    for (const std::int32_t num :
+         reference_list(text.first(static_cast<std::size_t>(end)), open + 1, end, SIZE_MAX)) {
+        const obj* part_obj = find_obj(d, num);
         if (has_stream_data(d, part_obj)) parts.push_back(part_obj);
     }
     return parts;
@@ -227,33 +210,21 @@ struct array_body {
 };
 
 std::optional<array_body> find_array_body(const doc& d, const obj& o) {
-    array_body a;
-    std::int32_t p = 0;
-    if (o.in_objstm) {
-        if (!o.text) return std::nullopt;
-        a.text = bytes(o.text, static_cast<std::size_t>(o.text_len));
-        a.end = o.text_len;
-        p = skip_ws(a.text, 0, a.end);
-    } else {
-        if (o.dict_start >= 0 || o.hdr_pos < 0 || o.hdr_pos >= d.len) return std::nullopt;
-        a.text = d.input();
-        a.end = o.endobj_pos > o.hdr_pos && o.endobj_pos <= d.len ? o.endobj_pos : d.len;
-        bool has_obj = false;
-        p = skip_obj_header(a.text, o.hdr_pos, a.end, &has_obj);
-        if (!has_obj) return std::nullopt;
-    }
-    if (p >= a.end || a.text[p] != '[') return std::nullopt;
-    a.open = p;
-    return a;
+    if (!o.in_objstm && o.dict_start >= 0) return std::nullopt;
+    const dict_range body = body_range_of(d, o);
+    if (!body.ok) return std::nullopt;
+    const std::int32_t p = skip_ws(body.buf, body.from, body.to);
+    if (p >= body.to || body.buf[static_cast<std::size_t>(p)] != '[') return std::nullopt;
+    return array_body{body.buf, p, body.to};
 }
 
 // /Contents N G R. A reference to an array object is carried like a direct array. With
 // `as_stored` one stream goes into the form as it is stored, not decoded.
 bool single_reference(const doc& d, bytes text, std::int32_t at, std::int32_t page_number,
                       bool as_stored, streamout& content) {
-    std::int32_t cursor = at;
-    std::int32_t num = parse_int_at(text, cursor);
-    if (num <= 0) return true;
+    std::int32_t num = 0;
+    std::size_t ref_end = 0;
+    if (!match_ref(text, static_cast<std::size_t>(at), num, ref_end) || num <= 0) return true;
     const obj* target = find_obj(d, num);
     if (!target) return true;
     if (has_stream_data(d, target)) {
@@ -271,16 +242,6 @@ bool single_reference(const doc& d, bytes text, std::int32_t at, std::int32_t pa
     return true;
 }
 
-// The /Length of an inline content stream given as a reference: the integer that forms the
-// body of that (non-stream) object in the file. -1 when unusable.
-std::int64_t indirect_length(const doc& d, std::int32_t num) {
-    const obj* o = find_obj(d, num);
-    if (!o || o->has_stream || o->hdr_pos < 0) return -1;
-    bytes in = d.input();
-    std::int32_t p = skip_obj_header(in, o->hdr_pos, d.len);
-    return parse_int_at(in, p);
-}
-
 // A stream written inside the page dictionary: its dictionary opens at `open` in `text`, and
 // the page's dictionary range ends at `end`.
 bool inline_stream(const doc& d, bytes text, std::int32_t open, std::int32_t end,
@@ -294,15 +255,10 @@ bool inline_stream(const doc& d, bytes text, std::int32_t open, std::int32_t end
     if (direct >= 0)
         length = direct;
     else if (length_obj > 0)
-        length = indirect_length(d, length_obj);
+        length = indirect_integer(d, length_obj);
     if (length < 0) return true;
 
-    // One end-of-line after the keyword: CR LF counts as two bytes, anything else as one.
-    std::int64_t data_pos = kw + 6;
-    if (data_pos < end) {
-        bool crlf = text[data_pos] == '\r' && data_pos + 1 < end && text[data_pos + 1] == '\n';
-        data_pos += crlf ? 2 : 1;
-    }
+    const std::int64_t data_pos = stream_data_start(page_text, kw);
     if (data_pos + length > end) return true;
 
     const content_rule rule = as_stored ? content_carry : content_decode;
@@ -318,14 +274,15 @@ bool inline_stream(const doc& d, bytes text, std::int32_t open, std::int32_t end
 // Fills `content` from the page's /Contents; false after setting a message.
 bool find_content(const doc& d, const dict_range& range, std::int32_t page_number, bool as_stored,
                   streamout& content) {
-    std::int32_t key = find_name(range.buf, range.from, range.to, "Contents");
+    constexpr std::string_view contents = "Contents";
+    std::int32_t key = find_name(range.buf, range.from, range.to, contents);
     if (key < 0) return true;
-    std::int32_t v = skip_ws(range.buf, key + 9, range.to);
+    std::int32_t v = skip_ws(range.buf, past_key(key, contents), range.to);
     if (v >= range.to) return true;
     std::uint8_t c = range.buf[v];
     if (is_digit(c)) return single_reference(d, range.buf, v, page_number, as_stored, content);
     if (c == '[') return join_array(d, range.buf, v, range.to, page_number, as_stored, content);
-    if (c == '<' && v + 1 < range.to && range.buf[v + 1] == '<')
+    if (dict_opens_at(range.buf, v, range.to))
         return inline_stream(d, range.buf, v, range.to, page_number, as_stored, content);
     return true; // null, a string, anything else: an empty form
 }

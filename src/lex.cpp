@@ -1,5 +1,7 @@
 #include "lex.h"
 
+#include "token.h"
+
 #include <map>
 #include <memory>
 
@@ -53,6 +55,12 @@ std::int32_t find_kw(bytes d, std::int32_t from, std::string_view kw) {
     return -1;
 }
 
+bool dict_opens_at(bytes d, std::int32_t pos, std::int32_t end) {
+    const std::int64_t limit = std::min(end, size_of(d));
+    return pos >= 0 && pos + 1 < limit && d[static_cast<std::size_t>(pos)] == '<' &&
+           d[static_cast<std::size_t>(pos) + 1] == '<';
+}
+
 bool kw_at(bytes d, std::int32_t pos, std::string_view kw) {
     const std::int64_t len = d.size();
     const std::int64_t n = kw.size();
@@ -74,86 +82,27 @@ std::int32_t find_name(bytes d, std::int32_t from, std::int32_t end, std::string
 }
 
 std::int32_t find_name_top(bytes d, std::int32_t from, std::int32_t end, std::string_view key) {
-    const std::int64_t limit = std::min(end, size_of(d));
-    const std::int64_t k = key.size();
     int depth = 0;
-    std::int64_t i = std::max<std::int32_t>(from, 0);
-    auto at = [&](std::int64_t p) { return d[static_cast<std::size_t>(p)]; };
-    while (i < limit) {
-        const std::uint8_t c = at(i);
-        if (c == '%') {
-            // A comment runs to the end of its line; the line end is then an ordinary byte.
-            while (i < limit && at(i) != '\r' && at(i) != '\n') ++i;
-            if (i >= limit) return -1;
-        } else if (c == '(') {
-            if (i + 1 >= limit) return -1;
-            int nesting = 1;
-            ++i;
-            while (i < limit && nesting > 0) {
-                const std::uint8_t s = at(i);
-                if (s == '\\') {
-                    if (i + 1 >= limit) return -1;
-                    i += 2;
-                } else {
-                    if (s == '(') ++nesting;
-                    if (s == ')') --nesting;
-                    ++i;
-                }
-            }
-        } else if (c == '<') {
-            if (i + 1 >= limit) return -1;
-            if (at(i + 1) == '<') {
-                ++depth;
-                i += 2;
-            } else {
-                // A hex string: nothing in it is a key.
-                ++i;
-                while (i < limit && at(i) != '>') ++i;
-                if (i >= limit) return -1;
-                ++i;
-            }
-        } else if (c == '>') {
-            if (i + 1 >= limit) return -1;
-            if (at(i + 1) == '>') {
-                if (depth > 0) --depth;
-                i += 2;
-            } else {
-                ++i;
-            }
-        } else if (c == '/' && depth <= 1 && i + 1 + k <= limit && bytes_equal(d, i + 1, key) &&
-                   name_complete_at(d, i + 1 + k, limit)) {
-            return static_cast<std::int32_t>(i);
-        } else {
-            ++i;
-        }
+    for (token t = next_token(d, from, end); t.kind != token_kind::end;
+         t = next_token(d, t.to, end)) {
+        if (t.kind == token_kind::dict_open) ++depth;
+        if (t.kind == token_kind::dict_close && depth > 0) --depth;
+        if (t.kind == token_kind::name && depth <= 1 && name_is(d, t, key)) return t.from;
     }
     return -1;
 }
 
 int obj_type(bytes d, const obj& o) {
-    // The entry's dictionary range: its own text for an object from an object stream.
-    bytes range_buf = d;
-    std::int32_t from = 0;
-    std::int32_t to = 0;
-    if (o.in_objstm) {
-        if (!o.text || o.text_len <= 0) return 0;
-        range_buf = bytes(o.text, static_cast<std::size_t>(o.text_len));
-        to = o.text_len;
-    } else {
-        const std::int32_t len = size_of(d);
-        if (o.dict_start < 0 || o.dict_start >= len) return 0;
-        from = o.dict_start;
-        to = o.stream_pos > 0 ? o.stream_pos : o.endobj_pos > 0 ? o.endobj_pos : len;
-        to = std::min(to, len);
-        if (to <= from) return 0;
-    }
-    const bytes r = range_buf.first(static_cast<std::size_t>(to));
+    const dict_range range = dict_range_in(d, o);
+    if (!range.ok || range.to <= range.from) return 0;
+    const std::int32_t from = range.from;
+    const std::int32_t to = range.to;
+    const bytes r = range.buf.first(static_cast<std::size_t>(to));
     auto at = [&](std::int64_t p) { return r[static_cast<std::size_t>(p)]; };
 
     for (std::int32_t p = find_name_top(r, from, to, "Type"); p >= 0;
          p = find_name_top(r, p + 1, to, "Type")) {
-        const std::int64_t v =
-            skip_ws(r, static_cast<std::int32_t>(std::min<std::int64_t>(p + 5, to)), to);
+        const std::int64_t v = skip_ws(r, std::min(past_key(p, "Type"), to), to);
         if (v >= to || at(v) != '/' || v + 5 > to || !bytes_equal(r, v + 1, "Page")) continue;
         const std::int64_t after = v + 5;
         if (after == to || !is_alnum(at(after))) return 1;
@@ -163,64 +112,19 @@ int obj_type(bytes d, const obj& o) {
     return 0;
 }
 
-// Past the literal string that opens at p, as the dictionary walk skips it: it may hold
-// unbalanced brackets of its own, and a backslash hides the next byte. -1 when the input ends
-// first (the walk then fails), also when the string is the last byte.
-static std::int64_t past_walked_string(bytes d, std::int64_t p) {
-    const std::int64_t len = d.size();
-    if (p + 1 >= len) return -1;
-    int nesting = 1;
-    ++p;
-    while (nesting > 0) {
-        const std::uint8_t s = d[static_cast<std::size_t>(p)];
-        if (s == '\\') {
-            p += 2;
-        } else {
-            if (s == '(') ++nesting;
-            if (s == ')') --nesting;
-            ++p;
-        }
-        if (p >= len) return -1;
-    }
-    return p;
+namespace {
+
+// The stream keyword right after the ">>" at close, or -1.
+std::int32_t stream_kw_after(bytes d, std::int64_t close) {
+    const std::int32_t s = skip_ws(d, static_cast<std::int32_t>(close + 2), size_of(d));
+    return kw_at(d, s, "stream") ? s : -1;
 }
 
+} // namespace
+
 std::int32_t dict_stream_kw(bytes d, std::int32_t pos) {
-    const std::int64_t len = d.size();
-    if (pos < 0) return -1;
-    auto at = [&](std::int64_t p) { return d[static_cast<std::size_t>(p)]; };
-    int depth = 0;
-    std::int64_t p = pos;
-    while (p < len) {
-        const std::uint8_t c = at(p);
-        if (c == '<') {
-            if (p + 1 >= len) return -1;
-            if (at(p + 1) == '<') {
-                ++depth;
-                p += 2;
-            } else {
-                ++p;
-            }
-        } else if (c == '>') {
-            if (p + 1 >= len) return -1;
-            if (at(p + 1) == '>') {
-                if (--depth == 0) {
-                    const std::int32_t s = skip_ws(d, static_cast<std::int32_t>(p + 2),
-                                                   static_cast<std::int32_t>(len));
-                    return kw_at(d, s, "stream") ? s : -1;
-                }
-                p += 2;
-            } else {
-                ++p;
-            }
-        } else if (c == '(') {
-            p = past_walked_string(d, p);
-            if (p < 0) return -1;
-        } else {
-            ++p;
-        }
-    }
-    return -1;
+    const std::int32_t close = walked_dict_close(d, pos, size_of(d));
+    return close < 0 ? -1 : stream_kw_after(d, close);
 }
 
 namespace {
@@ -275,7 +179,7 @@ struct string_ends {
         std::sort(closes.begin(), closes.end());
     }
 
-    // past_walked_string(d, p) for the "(" at p.
+    // Past the string that opens at p, as walked_dict_close steps over it; -1 as it fails.
     std::int64_t past(std::int64_t p, std::int64_t len) const {
         auto step = std::upper_bound(steps.begin(), steps.end(),
                                      std::pair<std::int64_t, std::int64_t>{p, INT64_MAX});
@@ -295,12 +199,7 @@ std::vector<std::int32_t> dict_stream_kws(bytes d, const std::vector<std::int32_
     std::vector<std::int32_t> result(n, -1);
     std::vector<std::uint8_t> taken(n, 0);
     auto at = [&](std::int64_t p) { return d[static_cast<std::size_t>(p)]; };
-    // The stream keyword after the ">>" at p, as dict_stream_kw reports it.
-    auto after_close = [&](std::int64_t p) {
-        const std::int32_t s =
-            skip_ws(d, static_cast<std::int32_t>(p + 2), static_cast<std::int32_t>(len));
-        return kw_at(d, s, "stream") ? s : -1;
-    };
+    auto after_close = [&](std::int64_t p) { return stream_kw_after(d, p); };
 
     // A walk stands on positions; from a position it stands on, every walk goes on the same
     // way. So no position is walked twice: a walk that reaches a position an earlier walk stood
@@ -502,6 +401,18 @@ std::int32_t skip_obj_header(bytes d, std::int32_t pos, std::int32_t end, bool* 
     return pos;
 }
 
+std::int32_t stream_data_start(bytes d, std::int32_t s) {
+    const std::int32_t len = size_of(d);
+    auto at = [&](std::int32_t p) { return d[static_cast<std::size_t>(p)]; };
+    const std::int32_t c = s + 6;
+    if (c >= len) return c;
+    std::int32_t q = c;
+    while (q < len && (at(q) == ' ' || at(q) == '\t')) ++q;
+    if (q < len && at(q) == '\n') return q + 1;
+    if (q < len && at(q) == '\r') return q + 1 < len && at(q + 1) == '\n' ? q + 2 : q + 1;
+    return c + 1;
+}
+
 void parse_length(bytes d, std::int32_t from, std::int32_t end, std::int32_t& direct,
                   std::int32_t& objnum) {
     direct = -1;
@@ -513,7 +424,7 @@ void parse_length(bytes d, std::int32_t from, std::int32_t end, std::int32_t& di
     for (std::int32_t key = find_name(d, from, end, "Length"); key >= 0;
          key = find_name(d, key + 1, end, "Length")) {
         // The value starts one byte after the byte that ends the name.
-        const std::int64_t start = static_cast<std::int64_t>(key) + 8;
+        const std::int64_t start = static_cast<std::int64_t>(past_key(key, "Length")) + 1;
         if (start >= limit) return;
         std::int32_t p = skip_ws(d, static_cast<std::int32_t>(start), end);
         if (p >= limit) return;
@@ -541,12 +452,10 @@ void parse_length(bytes d, std::int32_t from, std::int32_t end, std::int32_t& di
         std::int32_t cur = p;
         const std::int32_t n = parse_int_at(d, cur);
         if (n < 0) continue;
-        std::int32_t q = skip_ws(d, cur, end);
-        if (q < limit && is_digit(at(q))) {
-            parse_int_at(d, q);
-            q = skip_ws(d, q, end);
-        }
-        if (q < limit && at(q) == 'R' && (q + 1 >= limit || !is_alnum(at(q + 1))))
+        std::int32_t ref_num = 0;
+        std::size_t ref_end = 0;
+        const auto digits = static_cast<std::size_t>(c == '-' ? p + 1 : p);
+        if (match_ref(bounded, digits, ref_num, ref_end))
             objnum = n;
         else
             direct = n;

@@ -24,6 +24,7 @@
 #include "lex.h"
 #include "objstm.h"
 #include "pagetree.h"
+#include "token.h"
 
 namespace qf {
 
@@ -123,7 +124,8 @@ void read_classic_trailers(doc& d, std::int32_t x, const positions& startxrefs) 
     for (std::size_t i = roots.size(); i-- > 0;) {
         std::int32_t h = next_at(startxrefs, roots[i]);
         if (h < 0) h = len;
-        std::int32_t cursor = skip_ws(in, roots[i] + 6, h);
+        // As in a stream's /Length, the byte that ends the name is stepped over unread.
+        std::int32_t cursor = skip_ws(in, past_key(roots[i], "Root") + 1, h);
         values[i] = parse_int_at(in, cursor);
         first_valid[i] = values[i] >= 0 ? i : first_valid[i + 1];
     }
@@ -144,16 +146,10 @@ void read_classic_trailers(doc& d, std::int32_t x, const positions& startxrefs) 
 std::int32_t read_xref_stream_dict(doc& d, std::int32_t x, int& visits) {
     const bytes in = d.input();
     const std::int32_t len = d.len;
-    std::int32_t p = x;
-    while (p < len && is_digit(at(in, p))) ++p;
-    p = skip_ws(in, p, len);
-    if (p < len && is_digit(at(in, p))) {
-        parse_int_at(in, p);
-        p = skip_ws(in, p, len);
-    }
+    bool has_obj = false;
+    const std::int32_t q = skip_obj_header(in, x, len, &has_obj);
     ++visits;
-    if (!kw_at(in, p, "obj")) return -1;
-    const std::int32_t q = skip_ws(in, p + 3, len);
+    if (!has_obj) return -1;
     std::int32_t end = len;
     if (q < len && at(in, q) == '<') {
         const std::int32_t s = dict_stream_kw(in, q);
@@ -162,14 +158,14 @@ std::int32_t read_xref_stream_dict(doc& d, std::int32_t x, int& visits) {
 
     std::int32_t prev = -1;
     if (const std::int32_t key = find_name(in, q, end, "Prev"); key >= 0) {
-        std::int32_t cursor = skip_ws(in, key + 5, end);
+        std::int32_t cursor = skip_ws(in, past_key(key, "Prev"), end);
         const std::int32_t v = parse_int_at(in, cursor);
         if (v >= 0 && v < len) prev = v;
     }
     // The newest section is read first, so an older /Root never replaces a newer one.
     if (d.trailer_root < 0) {
         if (const std::int32_t key = find_name(in, q, end, "Root"); key >= 0) {
-            std::int32_t cursor = skip_ws(in, key + 6, end);
+            std::int32_t cursor = skip_ws(in, past_key(key, "Root") + 1, end);
             const std::int32_t v = parse_int_at(in, cursor);
             if (v >= 0) d.trailer_root = v;
         }
@@ -186,13 +182,6 @@ struct header {
     std::int32_t pos = 0;
 };
 
-// Decimal digits first..last-1 as a 32-bit value; longer numbers wrap.
-std::int32_t wrapped_decimal(bytes d, std::int64_t first, std::int64_t last) {
-    std::uint32_t v = 0;
-    for (std::int64_t i = first; i < last; ++i) v = v * 10u + (at(d, i) - '0');
-    return static_cast<std::int32_t>(v);
-}
-
 // Reads "N G" backwards from just before the "obj" at p.
 bool read_header_backwards(bytes in, std::int32_t p, header& h) {
     std::int64_t i = p - 1;
@@ -208,25 +197,13 @@ bool read_header_backwards(bytes in, std::int32_t p, header& h) {
     if (i == num_last) return false;
     // "x1 0 obj" or "/Foo2 0 obj" is no header.
     if (i >= 0 && is_alnum(at(in, i))) return false;
-    h.num = wrapped_decimal(in, i + 1, num_last + 1);
+    std::int32_t cursor = static_cast<std::int32_t>(i + 1);
+    h.num = parse_int_at(in, cursor);
     if (h.num <= 0) return false;
-    h.gen = wrapped_decimal(in, gen_first, gen_last + 1);
+    cursor = static_cast<std::int32_t>(gen_first);
+    h.gen = parse_int_at(in, cursor);
     h.pos = static_cast<std::int32_t>(i + 1);
     return true;
-}
-
-// Where the data of the stream whose keyword is at s begins: after its end-of-line, where
-// spaces and tabs may stand before the LF or CR LF; without one, the single byte after
-// "stream" is taken as its end of line.
-std::int32_t stream_data_start(bytes in, std::int32_t s) {
-    const auto len = static_cast<std::int32_t>(in.size());
-    const std::int32_t c = s + 6;
-    if (c >= len) return c;
-    std::int32_t q = c;
-    while (q < len && (at(in, q) == ' ' || at(in, q) == '\t')) ++q;
-    if (q < len && at(in, q) == '\n') return q + 1;
-    if (q < len && at(in, q) == '\r') return q + 1 < len && at(in, q + 1) == '\n' ? q + 2 : q + 1;
-    return c + 1;
 }
 
 // ---- Stream measuring ----
@@ -256,16 +233,12 @@ std::int32_t skip_std_ws_remembered(bytes in, std::map<std::int32_t, std::int32_
 
 constexpr std::int32_t length_unread = -2;
 
-// The value of object num used as an indirect /Length: "N G obj value". A stream, an object
-// from an object stream or a missing object gives -1. Values are kept per table index.
+// indirect_integer for an indirect /Length, kept per table index.
 std::int32_t indirect_length(const doc& d, std::int32_t num, std::vector<std::int32_t>& cache) {
     const obj* o = find_obj(d, num);
-    if (!o || o->has_stream || o->in_objstm || o->hdr_pos < 0) return -1;
+    if (!o) return -1;
     auto& slot = cache[static_cast<std::size_t>(o - d.objects.data())];
-    if (slot != length_unread) return slot;
-    const bytes in = d.input();
-    std::int32_t cursor = skip_obj_header(in, o->hdr_pos, d.len);
-    slot = parse_int_at(in, cursor);
+    if (slot == length_unread) slot = indirect_integer(d, num);
     return slot;
 }
 
@@ -575,34 +548,25 @@ std::int32_t choose_catalog(const doc& d) {
             if (find_name(text, 0, o.text_len, "Catalog") >= 0) return o.num;
             continue;
         }
-        if (o.dict_start < 0) continue;
-        const std::int32_t end = o.endobj_pos > 0 ? o.endobj_pos : d.len;
-        if (name_in_range(in, keys, o.dict_start, end, "Catalog")) return o.num;
+        const dict_range r = dict_range_of(d, o);
+        if (r.ok && name_in_range(in, keys, r.from, r.to, "Catalog")) return o.num;
     }
     return 1;
 }
 
 // The first /Pages value of the catalog that reads as a positive number, or -1.
 std::int32_t pages_reference(const doc& d, const obj& o) {
-    bytes buf;
-    std::int32_t from = 0;
-    std::int32_t end = 0;
-    if (o.in_objstm) {
-        if (!o.text) return -1;
-        buf = bytes(o.text, static_cast<std::size_t>(o.text_len));
-        end = o.text_len;
-    } else {
-        if (o.dict_start < 0) return -1;
-        buf = d.input();
-        from = o.dict_start;
-        end = o.endobj_pos > 0 ? o.endobj_pos : d.len;
-    }
-    const bytes range = buf.first(static_cast<std::size_t>(end));
-    for (std::int32_t p = find_name(range, from, end, "Pages"); p >= 0;
-         p = find_name(range, p + 1, end, "Pages")) {
-        std::int32_t cursor = skip_ws(range, p + 6, end);
-        const std::int32_t v = parse_int_at(range, cursor);
-        if (v > 0) return v;
+    const dict_range r = dict_range_of(d, o);
+    if (!r.ok) return -1;
+    const bytes range = r.buf.first(static_cast<std::size_t>(r.to));
+    for (std::int32_t p = find_name(range, r.from, r.to, "Pages"); p >= 0;
+         p = find_name(range, p + 1, r.to, "Pages")) {
+        const std::int32_t value = skip_ws(range, past_key(p, "Pages"), r.to);
+        std::int32_t num = 0;
+        std::size_t ref_end = 0;
+        if (value < r.to && match_ref(range, static_cast<std::size_t>(value), num, ref_end) &&
+            num > 0)
+            return num;
     }
     return -1;
 }
@@ -625,13 +589,11 @@ bool has_encryption_dictionary(const doc& d) {
         dict_range r = dict_range_of(d, o);
         if (!r.ok) continue;
         if (r.to - r.from > window) r.to = r.from + window;
-        const std::int32_t filter = find_name_top(r.buf, r.from, r.to, "Filter");
-        if (filter < 0) continue;
-        if (find_name_top(r.buf, r.from, r.to, "Recipients") >= 0) return true;
-        const std::int32_t value = skip_ws(r.buf, filter + 7, r.to);
-        if (find_name(r.buf, value, std::min(value + 9, r.to), "Standard") == value &&
-            find_name_top(r.buf, r.from, r.to, "O") >= 0 &&
-            find_name_top(r.buf, r.from, r.to, "U") >= 0)
+        const std::optional<dict_view> v = read_dict(r.buf, r.from, r.to);
+        if (!v || !dict_find(*v, "Filter")) continue;
+        if (dict_find(*v, "Recipients")) return true;
+        const dict_entry* filter = dict_find(*v, "Filter");
+        if (name_is(v->text, filter->value, "Standard") && dict_find(*v, "O") && dict_find(*v, "U"))
             return true;
     }
     return false;

@@ -113,9 +113,10 @@ void unpack_object_streams(doc& d) {
     for (std::size_t i = 0; i < d.objects.size(); ++i) {
         const obj o = d.objects[i]; // a copy: appending moves the table
         if (o.in_objstm || !o.has_stream || o.dict_start < 0) continue;
-        const bytes in = d.input();
-        const std::int32_t from = o.dict_start;
-        const std::int32_t to = o.stream_pos > 0 ? o.stream_pos : d.len;
+        const dict_range dict = dict_range_of(d, o);
+        const bytes in = dict.buf;
+        const std::int32_t from = dict.from;
+        const std::int32_t to = dict.to;
         if (find_name(in, from, to, "ObjStm") < 0) continue;
 
         const std::uint8_t* block = nullptr;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "lex.h"
+#include "token.h"
 
 namespace qf {
 
@@ -23,42 +24,6 @@ constexpr std::int64_t kid_list_base = 4096;
 // The range's buffer cut at the range's end, so that no read runs into the next object.
 bytes range_bytes(const dict_range& r) {
     return r.buf.first(static_cast<std::size_t>(r.to));
-}
-
-// One number of a box array: an optional sign, then digits with at most one ".".
-struct number_token {
-    double value = 0;
-    std::int32_t next = 0; // where reading goes on
-    bool ok = false;
-};
-
-number_token read_number(bytes b, std::int32_t pos, std::int32_t end) {
-    std::int32_t i = pos;
-    bool negative = false;
-    if (b[i] == '+' || b[i] == '-') {
-        negative = b[i] == '-';
-        ++i;
-    }
-    if (i >= end || !(is_digit(b[i]) || b[i] == '.')) return {0, pos + 1, false};
-    double value = 0;
-    double place = 0.1;
-    bool after_point = false;
-    for (; i < end; ++i) {
-        const std::uint8_t c = b[i];
-        if (is_digit(c)) {
-            if (after_point) {
-                value += (c - '0') * place;
-                place *= 0.1;
-            } else {
-                value = value * 10 + (c - '0');
-            }
-        } else if (c == '.' && !after_point) {
-            after_point = true;
-        } else {
-            break;
-        }
-    }
-    return {negative ? -value : value, i, true};
 }
 
 // The rectangle spanned by two corners given in any order; nullopt when it has no area or a
@@ -84,7 +49,7 @@ std::optional<box> read_box_array(bytes b, std::int32_t pos, std::int32_t end) {
         pos = skip_ws(b, pos, end);
         if (pos >= end) break;
         if (b[pos] == ']') return std::nullopt;
-        const number_token t = read_number(b, pos, end);
+        const number_read t = read_number(b, pos, end);
         if (t.ok) n[stored++] = t.value;
         pos = t.next;
     }
@@ -95,28 +60,14 @@ std::optional<box> read_box_array(bytes b, std::int32_t pos, std::int32_t end) {
 // The box array that object `num` holds as its whole value (/MediaBox 12 0 R).
 std::optional<box> read_box_object(const doc& d, std::int32_t num) {
     const obj* target = num > 0 ? find_obj(d, num) : nullptr;
-    if (!target) return std::nullopt;
-    bytes b;
-    std::int32_t from = 0, to = 0;
-    if (target->in_objstm) {
-        if (!target->text || target->text_len <= 0) return std::nullopt;
-        b = bytes(target->text, static_cast<std::size_t>(target->text_len));
-        to = target->text_len;
-    } else {
-        // A dictionary is not an array; otherwise the value follows "N G obj".
-        if (target->dict_start >= 0 || target->hdr_pos < 0 || target->hdr_pos >= d.len)
-            return std::nullopt;
-        to = target->endobj_pos > target->hdr_pos && target->endobj_pos <= d.len
-                 ? target->endobj_pos
-                 : d.len;
-        b = d.input().first(static_cast<std::size_t>(to));
-        const std::int32_t kw = find_kw(b, target->hdr_pos, "obj");
-        if (kw < 0) return std::nullopt;
-        from = kw + 3;
-    }
-    from = skip_ws(b, from, to);
-    if (from >= to || b[from] != '[') return std::nullopt;
-    return read_box_array(b, from + 1, to);
+    // A dictionary is not an array.
+    if (!target || (!target->in_objstm && target->dict_start >= 0)) return std::nullopt;
+    const dict_range body = body_range_of(d, *target);
+    if (!body.ok) return std::nullopt;
+    const bytes b = body.buf.first(static_cast<std::size_t>(body.to));
+    const std::int32_t from = skip_ws(b, body.from, body.to);
+    if (from >= body.to || b[from] != '[') return std::nullopt;
+    return read_box_array(b, from + 1, body.to);
 }
 
 // One occurrence of a box key whose value starts at pos: an array, or "N G R" naming one.
@@ -124,13 +75,11 @@ std::optional<box> read_box_value(const doc& d, bytes b, std::int32_t pos, std::
     pos = skip_ws(b, pos, end);
     if (pos >= end) return std::nullopt;
     if (b[pos] == '[') return read_box_array(b, pos + 1, end);
-    if (!is_digit(b[pos])) return std::nullopt;
-    const std::int32_t num = parse_int_at(b, pos);
-    pos = skip_ws(b, pos, end);
-    if (pos >= end || !is_digit(b[pos])) return std::nullopt;
-    parse_int_at(b, pos);
-    pos = skip_ws(b, pos, end);
-    if (pos >= end || b[pos] != 'R' || (pos + 1 < end && is_alnum(b[pos + 1]))) return std::nullopt;
+    std::int32_t num = 0;
+    std::size_t ref_end = 0;
+    if (!match_ref(b.first(static_cast<std::size_t>(end)), static_cast<std::size_t>(pos), num,
+                   ref_end))
+        return std::nullopt;
     return read_box_object(d, num);
 }
 
@@ -165,37 +114,24 @@ int read_kids(const doc& d, const obj& node, std::vector<std::int32_t>& kids) {
     if (!r.ok) return 0;
     const bytes b = range_bytes(r);
     const std::int32_t end = r.to;
+    constexpr std::string_view key_name = "Kids";
     std::int32_t pos = -1;
-    for (std::int32_t key = find_name(b, r.from, end, "Kids"); key >= 0;
-         key = find_name(b, key + 1, end, "Kids")) {
-        const std::int32_t v = skip_ws(b, key + 5, end);
+    for (std::int32_t key = find_name(b, r.from, end, key_name); key >= 0;
+         key = find_name(b, key + 1, end, key_name)) {
+        const std::int32_t v = skip_ws(b, past_key(key, key_name), end);
         if (v < end && b[v] == '[') {
             pos = v + 1;
             break;
         }
     }
     if (pos < 0) return 0;
-    pos = skip_ws(b, pos, end);
-    const std::size_t capacity = kid_capacity(node);
+    bool inline_dict = false;
     try {
-        while (pos < end && b[pos] != ']') {
-            if (b[pos] == '<' && pos + 1 < end && b[pos + 1] == '<') return -2;
-            if (!is_digit(b[pos])) {
-                ++pos;
-                continue;
-            }
-            const std::int32_t num = parse_int_at(b, pos);
-            if (num > 0 && kids.size() < capacity) kids.push_back(num);
-            pos = skip_ws(b, pos, end);
-            if (pos < end && is_digit(b[pos])) parse_int_at(b, pos);
-            pos = skip_ws(b, pos, end);
-            if (pos < end && b[pos] == 'R') ++pos;
-            pos = skip_ws(b, pos, end);
-        }
+        kids = reference_list(b, pos, end, kid_capacity(node), &inline_dict);
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    return 0;
+    return inline_dict ? -2 : 0;
 }
 
 pageinfo make_page(const doc& d, const obj& o, std::int32_t parent, const inherited_attrs& inh) {
@@ -212,9 +148,10 @@ std::optional<std::int32_t> obj_rotate_own(const doc& d, const obj& o) {
     const dict_range r = dict_range_of(d, o);
     if (!r.ok) return std::nullopt;
     const bytes b = range_bytes(r);
-    const std::int32_t key = find_name(b, r.from, r.to, "Rotate");
+    constexpr std::string_view key_name = "Rotate";
+    const std::int32_t key = find_name(b, r.from, r.to, key_name);
     if (key < 0) return std::nullopt;
-    std::int32_t cursor = skip_ws(b, key + 7, r.to);
+    std::int32_t cursor = skip_ws(b, past_key(key, key_name), r.to);
     const std::int32_t start = cursor;
     const std::int32_t value = parse_int_at(b, cursor);
     // parse_int_at answers -1 both for "-1" and for no number; only a moved cursor tells.
@@ -226,10 +163,9 @@ std::optional<box> obj_box_own(const doc& d, const obj& o, const char* key) {
     const dict_range r = dict_range_of(d, o);
     if (!r.ok) return std::nullopt;
     const bytes b = range_bytes(r);
-    const auto key_len = static_cast<std::int32_t>(std::strlen(key));
     for (std::int32_t p = find_name(b, r.from, r.to, key); p >= 0;
          p = find_name(b, p + 1, r.to, key)) {
-        if (auto found = read_box_value(d, b, p + 1 + key_len, r.to)) return found;
+        if (auto found = read_box_value(d, b, past_key(p, key), r.to)) return found;
     }
     return std::nullopt;
 }

@@ -1,6 +1,7 @@
 #include "resources.h"
 
 #include "lex.h"
+#include "token.h"
 
 namespace qf {
 
@@ -17,52 +18,11 @@ bytes range_bytes(const dict_range& r) {
     return r.buf.first(static_cast<std::size_t>(r.to));
 }
 
-// Position just past the literal string whose "(" stands before pos, or end. Escaped bytes
-// and balanced inner parentheses belong to the string.
-std::int32_t skip_literal_string(bytes b, std::int32_t pos, std::int32_t end) {
-    int nesting = 1;
-    while (pos < end) {
-        const std::uint8_t c = b[pos];
-        if (c == '\\') {
-            pos += 2;
-            continue;
-        }
-        ++pos;
-        if (c == '(') {
-            ++nesting;
-        } else if (c == ')' && --nesting == 0) {
-            break;
-        }
-    }
-    return pos < end ? pos : end;
-}
-
-// Position just past the ">>" that closes the dictionary opened by the "<<" at open, or -1
-// when the range ends first. A ">>" or parenthesis inside a literal string does not count.
-std::int32_t dict_close(bytes b, std::int32_t open, std::int32_t end) {
-    std::int32_t depth = 0;
-    std::int32_t i = open;
-    while (i + 1 < end) {
-        if (b[i] == '<' && b[i + 1] == '<') {
-            ++depth;
-            i += 2;
-        } else if (b[i] == '>' && b[i + 1] == '>') {
-            if (--depth == 0) return i + 2;
-            i += 2;
-        } else if (b[i] == '(') {
-            i = skip_literal_string(b, i + 1, end);
-        } else {
-            ++i;
-        }
-    }
-    return -1;
-}
-
 std::optional<std::string> copy_dict(bytes b, std::int32_t open, std::int32_t end) {
-    const std::int32_t close = dict_close(b, open, end);
+    const std::int32_t close = walked_dict_close(b, open, end);
     if (close < 0) return std::nullopt;
     return std::string(reinterpret_cast<const char*>(b.data()) + open,
-                       static_cast<std::size_t>(close - open));
+                       static_cast<std::size_t>(close + 2 - open));
 }
 
 // Where the dictionary of a referenced entry begins: comments and an "N G obj" header that an
@@ -89,29 +49,35 @@ std::int32_t referenced_dict_start(bytes b, std::int32_t pos, std::int32_t end) 
 std::optional<std::string> own_resources(const doc& d, const dict_range& r) {
     const bytes b = range_bytes(r);
     const std::int32_t end = r.to;
-    const std::int32_t key = find_name(b, r.from, end, "Resources");
-    if (key < 0 || key + 10 >= end) return std::nullopt;
-    std::int32_t pos = skip_ws(b, key + 10, end);
-    if (pos + 1 < end && b[pos] == '<' && b[pos + 1] == '<') return copy_dict(b, pos, end);
-    if (pos >= end || !is_digit(b[pos])) return std::nullopt;
-    const std::int32_t num = parse_int_at(b, pos);
+    constexpr std::string_view key_name = "Resources";
+    const std::int32_t key = find_name(b, r.from, end, key_name);
+    if (key < 0 || past_key(key, key_name) >= end) return std::nullopt;
+    std::int32_t pos = skip_ws(b, past_key(key, key_name), end);
+    if (dict_opens_at(b, pos, end)) return copy_dict(b, pos, end);
+    std::int32_t num = 0;
+    std::size_t ref_end = 0;
+    if (pos >= end || !match_ref(b, static_cast<std::size_t>(pos), num, ref_end))
+        return std::nullopt;
     const obj* target = num > 0 ? find_obj(d, num) : nullptr;
     if (!target) return std::nullopt;
     const dict_range tr = dict_range_of(d, *target);
     if (!tr.ok) return std::nullopt;
     const bytes tb = range_bytes(tr);
     const std::int32_t open = referenced_dict_start(tb, tr.from, tr.to);
-    if (open + 1 >= tr.to || tb[open] != '<' || tb[open + 1] != '<') return std::nullopt;
+    if (!dict_opens_at(tb, open, tr.to)) return std::nullopt;
     return copy_dict(tb, open, tr.to);
 }
 
 // The number after the entry's first /Parent key, or -1.
 std::int32_t parent_of(const dict_range& r) {
     const bytes b = range_bytes(r);
-    const std::int32_t key = find_name(b, r.from, r.to, "Parent");
+    constexpr std::string_view key_name = "Parent";
+    const std::int32_t key = find_name(b, r.from, r.to, key_name);
     if (key < 0) return -1;
-    std::int32_t cursor = key + 7;
-    const std::int32_t num = parse_int_at(b, cursor);
+    const std::int32_t value = skip_ws(b, past_key(key, key_name), r.to);
+    std::int32_t num = 0;
+    std::size_t ref_end = 0;
+    if (value >= r.to || !match_ref(b, static_cast<std::size_t>(value), num, ref_end)) return -1;
     return num > 0 ? num : -1;
 }
 

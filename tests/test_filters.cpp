@@ -356,7 +356,7 @@ TEST(CopyValueText, Values) {
         {"dictionary unclosed", "<< /A << /B 1 >>", 0, -1, std::nullopt},
         {"dictionary closing at the end", "<<>>", 0, 4, "<<>>"},
         {"dictionary closing past the end", "<<>>", 0, 3, std::nullopt},
-        {"string not recognised", "<< /S (>>) >>", 0, -1, "<< /S (>>"},
+        {"\">>\" inside a string", "<< /S (>>) >>", 0, -1, "<< /S (>>) >>"},
         {"array", "[/A85 /Fl] >>", 0, -1, "[/A85 /Fl]"},
         {"array not nested", "[[1] 2]", 0, -1, "[[1]"},
         {"array without ]", "[/A85 /Fl", 0, -1, std::nullopt},

@@ -59,7 +59,12 @@ const std::vector<remap_case> remap_cases = {
     {"three numbers: the last two form the reference", "6 5 0 R", "6 23 0 R"},
     {"number before an unmapped reference", "5 0 0 R", "5 0 0 R"},
     {"object header is no reference", "5 0 obj", "5 0 obj"},
-    {"strings get no special treatment", "(5 0 R)", "(23 0 R)"},
+    {"literal string copied as it stands", "(see 5 0 R) 5 0 R", "(see 5 0 R) 23 0 R"},
+    {"nested and escaped parentheses", "(a (5 0 R) \\) 5 0 R) 6 0 R",
+     "(a (5 0 R) \\) 5 0 R) 24 0 R"},
+    {"unclosed string runs to the end", "6 0 R (5 0 R", "24 0 R (5 0 R"},
+    {"comment copied as it stands", "% 5 0 R\n5 0 R", "% 5 0 R\n23 0 R"},
+    {"parenthesis in a comment opens no string", "% (\r5 0 R", "% (\r23 0 R"},
     {"delimiter after R", "<</A 5 0 R/B 6 0 R>>", "<</A 23 0 R/B 24 0 R>>"},
     {"byte above 127 after R", "5 0 R\xC3\xA9", "23 0 R\xC3\xA9"},
     {"name beginning with R", "5 /RGB 6 /Rotate", "5 /RGB 6 /Rotate"},
@@ -112,9 +117,9 @@ TEST(RemapMap, EmptyMapCopiesTextUnchanged) {
 }
 
 TEST(RemapMap, BinaryBytesCopiedUnchanged) {
-    std::string text("\0\x01\xff(5 0 R)\x80\0", 12);
+    std::string text("\0\x01\xff[5 0 R]\x80\0", 12);
     auto m = make_map({{5, 23}});
-    EXPECT_EQ(remap(text, m), std::string("\0\x01\xff(23 0 R)\x80\0", 13));
+    EXPECT_EQ(remap(text, m), std::string("\0\x01\xff[23 0 R]\x80\0", 13));
 }
 
 TEST(RemapMap, ShortReferencesToLongNumbersOutgrowFourTimesTheInput) {
