@@ -261,6 +261,21 @@ TEST_F(Carried, FontDescriptorAndFontFileCarriedInOrder) {
     for (std::size_t i = 0; i < 31; ++i) EXPECT_EQ(offs[i], -1) << i; // sheets are not ours
 }
 
+TEST_F(Carried, StringsAndCommentsKeepTheirTextAndCarryNothing) {
+    // A marked-content property list whose title quotes a reference, and a comment naming one:
+    // neither is followed or rewritten; the real reference after them is.
+    std::map<int, std::string> objs = {
+        {5, "<< /Title (see 6 0 R \\) or (7 0 R)) % 7 0 R\n/Font 8 0 R >>"},
+        {6, "<< /Never /Carried >>"},
+        {7, "<< /Never /Carried >>"},
+        {8, "<< /Type /Font /Subtype /Type1 /BaseFont /Demo >>"}};
+    ASSERT_TRUE(collect(booklet_input({"<< /Properties << /MC0 5 0 R >> >>"}, objs), 3));
+    expect_carried({5, 8});
+    EXPECT_EQ(written(), "31 0 obj\n<< /Title (see 6 0 R \\) or (7 0 R)) % 7 0 R\n/Font 32 0 R "
+                         ">>\nendobj\n32 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Demo "
+                         ">>\nendobj\n");
+}
+
 TEST_F(Carried, ClosureIsBreadthFirst) {
     std::map<int, std::string> objs = {{5, "<< /A 7 0 R /B 8 0 R >>"},
                                        {6, "<< /C 9 0 R /Back 5 0 R >>"},
