@@ -111,24 +111,13 @@ TEST(FlateDictionary, AddsTheFilterAndSetsTheTopLevelLength) {
     }
 }
 
-struct made {
-    int status = -1;
-    std::string path;
-};
-
-made make(const std::string& in, const std::string& out, bool compress, const char* sheet) {
+// The booklet of `in` on `sheet`, compressed or not, at `out`; its status.
+int make(const std::string& in, const std::string& out, bool compress, const char* sheet) {
     quirefold_impose_options o;
     quirefold_impose_options_init(&o);
     o.compress = compress ? 1 : 0;
     o.sheet = sheet;
-    quirefold_impose_input input{in.c_str(), nullptr, 0, nullptr};
-    quirefold_impose_result r;
-    quirefold_impose_result_init(&r);
-    made m;
-    m.status = quirefold_impose(&input, out.c_str(), &o, &r);
-    m.path = out;
-    quirefold_impose_result_free(&r);
-    return m;
+    return qft::impose_file(in, out, o).status;
 }
 
 // Every fixture: the compressed booklet draws what the uncompressed one draws, pixel for
@@ -153,16 +142,15 @@ TEST(CompressedBooklets, DrawTheSameAndAreNoLargerThanTheirInputs) {
     for (const char* name : names) {
         SCOPED_TRACE(name);
         const std::string in = qft::fixture(name);
-        const made small = make(in, dir + "/small.pdf", true, "a4");
-        const made big = make(in, dir + "/big.pdf", false, "a4");
-        ASSERT_EQ(small.status, QUIREFOLD_IMPOSE_OK);
-        ASSERT_EQ(big.status, QUIREFOLD_IMPOSE_OK);
+        const std::string small_path = dir + "/small.pdf", big_path = dir + "/big.pdf";
+        ASSERT_EQ(make(in, small_path, true, "a4"), QUIREFOLD_IMPOSE_OK);
+        ASSERT_EQ(make(in, big_path, false, "a4"), QUIREFOLD_IMPOSE_OK);
         std::string check;
-        EXPECT_EQ(qft::run("qpdf --check " + small.path, &check, true), 0) << check;
+        EXPECT_EQ(qft::run("qpdf --check " + small_path, &check, true), 0) << check;
 
         const std::uint64_t in_size = qft::read_file(in).size();
-        const std::uint64_t small_size = qft::read_file(small.path).size();
-        const std::uint64_t big_size = qft::read_file(big.path).size();
+        const std::uint64_t small_size = qft::read_file(small_path).size();
+        const std::uint64_t big_size = qft::read_file(big_path).size();
         inputs += in_size;
         compressed += small_size;
         plain += big_size;
@@ -173,8 +161,8 @@ TEST(CompressedBooklets, DrawTheSameAndAreNoLargerThanTheirInputs) {
         EXPECT_LE(small_size, big_size);
 
         std::vector<qft::gray_image> a, b;
-        ASSERT_TRUE(qft::render_pdf(small.path, 24, false, a, nullptr, 1, 4));
-        ASSERT_TRUE(qft::render_pdf(big.path, 24, false, b, nullptr, 1, 4));
+        ASSERT_TRUE(qft::render_pdf(small_path, 24, false, a, nullptr, 1, 4));
+        ASSERT_TRUE(qft::render_pdf(big_path, 24, false, b, nullptr, 1, 4));
         ASSERT_EQ(a.size(), b.size());
         for (std::size_t i = 0; i < a.size(); ++i) {
             EXPECT_EQ(a[i].px, b[i].px) << "side " << i + 1 << " draws differently";

@@ -181,4 +181,18 @@ std::string zlib_compress(const std::string& plain) {
     return out;
 }
 
+imposed impose_file(const std::string& in, const std::string& out,
+                    const quirefold_impose_options& options) {
+    quirefold_impose_input input{in.c_str(), nullptr, 0, nullptr};
+    quirefold_impose_result r;
+    quirefold_impose_result_init(&r);
+    imposed got;
+    got.status = quirefold_impose(&input, out.c_str(), &options, &r);
+    got.message = r.message ? r.message : "";
+    for (int i = 0; i < r.warning_count; ++i) got.warnings.emplace_back(r.warnings[i]);
+    if (r.plan) got.plan.assign(r.plan, r.plan + r.sheets);
+    quirefold_impose_result_free(&r);
+    return got;
+}
+
 } // namespace qft

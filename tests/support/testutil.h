@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "doc.h"
+#include "quirefold_impose.h"
 
 namespace qft {
 
@@ -56,6 +57,16 @@ struct body {
 // A doc whose object table is set up the way the loader records it, so that later stages are
 // tested on their own. bodies[i] is object i + 1; an empty text leaves that number out.
 qf::doc make_doc(const std::vector<body>& bodies);
+
+// What a call of the imposition interface from a file to a file gave.
+struct imposed {
+    int status = -1;
+    std::string message;
+    std::vector<std::string> warnings;
+    std::vector<quirefold_impose_sheet> plan;
+};
+imposed impose_file(const std::string& in, const std::string& out,
+                    const quirefold_impose_options& options);
 
 // zlib-wrapped DEFLATE data of `plain` (zlib serves the tests as an oracle only).
 std::string zlib_compress(const std::string& plain);
