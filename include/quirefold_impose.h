@@ -38,6 +38,10 @@ extern "C" {
 #define QUIREFOLD_SCALE_FIT 0    /* scale up or down to fit the slot */
 #define QUIREFOLD_SCALE_SHRINK 1 /* scale down to fit, never enlarge */
 #define QUIREFOLD_SCALE_NONE 2   /* 100 %; what does not fit its slot is cut off */
+/* annotations */
+#define QUIREFOLD_ANNOTATIONS_PRINT 0 /* draw what a printer prints: filled form fields, stamps,
+                                         comments with the Print flag, by their appearances */
+#define QUIREFOLD_ANNOTATIONS_NONE 1  /* page content only */
 
 typedef struct quirefold_impose_options {
     size_t size;       /* sizeof(quirefold_impose_options); set by _options_init */
@@ -60,6 +64,7 @@ typedef struct quirefold_impose_options {
     int compress;      /* nonzero (default): page content goes in as stored, never decoded,
                           and streams stored without compression are compressed; 0: content
                           written decoded and uncompressed, as the classic interface does */
+    int annotations;   /* QUIREFOLD_ANNOTATIONS_*; a record from before this field gets PRINT */
 } quirefold_impose_options;
 
 /* The input: a file (path set) or bytes in memory (path NULL, data and size; `name`, when
@@ -116,7 +121,8 @@ typedef struct quirefold_impose_result {
 } quirefold_impose_result;
 
 /* Fills *options with the defaults (automatic sheet, one signature, left binding, short-edge
- * flip, no cover, every page, no margins, fit, no fold marks, compressed) and sets its size. */
+ * flip, no cover, every page, no margins, fit, no fold marks, compressed, annotations printed)
+ * and sets its size. */
 QUIREFOLD_IMPOSE_API void quirefold_impose_options_init(quirefold_impose_options* options);
 
 /* Empties *result and sets its size. Call once before the first use of a result record. */

@@ -84,8 +84,10 @@ struct carry_set {
 };
 
 int collect_into(const doc& d, std::int32_t nsheets, renumber_map& map,
-                 const std::vector<std::uint8_t>* placed) {
-    // Resource references, in order of first appearance over the pages.
+                 const std::vector<std::uint8_t>* placed,
+                 const std::vector<page_annotations>* annotations) {
+    // Resource references, in order of first appearance over the pages; then the appearance
+    // streams of the page's annotations.
     carry_set carry(d.highest);
     for (std::size_t i = 0; i < d.pages.size(); ++i) {
         if (placed && (i >= placed->size() || !(*placed)[i])) continue;
@@ -93,10 +95,12 @@ int collect_into(const doc& d, std::int32_t nsheets, renumber_map& map,
         const obj* o = find_obj(d, page.obj_num);
         if (!o) continue;
         std::optional<std::string> res = get_resources_inherited(d, o, page.parent_num);
-        if (!res || res->empty()) continue;
-        for (std::int32_t num :
-             scan_refs(bytes(reinterpret_cast<const std::uint8_t*>(res->data()), res->size())))
-            carry.add(num);
+        if (res && !res->empty())
+            for (std::int32_t num :
+                 scan_refs(bytes(reinterpret_cast<const std::uint8_t*>(res->data()), res->size())))
+                carry.add(num);
+        if (annotations && i < annotations->size())
+            for (const printed_annotation& a : (*annotations)[i].drawn) carry.add(a.appearance);
     }
     if (carry.order.empty()) return 0;
 
@@ -136,10 +140,11 @@ std::vector<std::int32_t> scan_refs(bytes text) {
 }
 
 int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map,
-                    const std::vector<std::uint8_t>* placed) {
+                    const std::vector<std::uint8_t>* placed,
+                    const std::vector<page_annotations>* annotations) {
     map = renumber_map{};
     try {
-        if (collect_into(d, nsheets, map, placed) == 0) return 0;
+        if (collect_into(d, nsheets, map, placed, annotations) == 0) return 0;
     } catch (const std::bad_alloc&) {
         set_error("out of memory");
     }

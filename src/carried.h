@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "annots.h"
 #include "doc.h"
 #include "outbuf.h"
 #include "renumber.h"
@@ -19,9 +20,11 @@ namespace qf {
 std::vector<std::int32_t> scan_refs(bytes text);
 
 // Fills the map with what the resources of the pages reference (with `placed`, only of the
-// pages whose entry is non-zero, by page list index); 0, or -1 after setting a message.
+// pages whose entry is non-zero, by page list index) and, with `annotations` (by page list
+// index), the appearance streams drawn on them; 0, or -1 after setting a message.
 int collect_carried(const doc& d, std::int32_t nsheets, renumber_map& map,
-                    const std::vector<std::uint8_t>* placed = nullptr);
+                    const std::vector<std::uint8_t>* placed = nullptr,
+                    const std::vector<page_annotations>* annotations = nullptr);
 
 // Appends every carried object; xref_offs is indexed by output number. With `compress`,
 // streams stored without any filter are compressed (when that makes them smaller).

@@ -3,6 +3,7 @@
 // dictionary) and its resources renumbered into the output's numbering.
 #include "form.h"
 
+#include <map>
 #include <string>
 
 #include "deflate.h"
@@ -302,22 +303,7 @@ void compress_plain(streamout& content) {
 
 } // namespace
 
-std::optional<std::vector<std::uint8_t>>
-build_form_xobject(const doc& d, const obj& page, const pageinfo& pi, const renumber_map& map,
-                   std::int32_t page_number, bool compress) {
-    streamout content;
-    std::string resources_tail;
-    dict_range range = dict_range_of(d, page);
-    if (range.ok) {
-        if (!find_content(d, range, page_number, compress, content)) return std::nullopt;
-        if (compress) compress_plain(content);
-        if (auto res = get_resources_inherited(d, &page, pi.parent_num))
-            resources_tail =
-                " /Resources " +
-                remap_res_n(bytes(reinterpret_cast<const std::uint8_t*>(res->data()), res->size()),
-                            map);
-    }
-
+std::string form_dict_start(const pageinfo& pi) {
     const std::string x0 = num_str(pi.x0), y0 = num_str(pi.y0), x1 = num_str(pi.x1),
                       y1 = num_str(pi.y1);
     std::string header =
@@ -336,6 +322,52 @@ build_form_xobject(const doc& d, const obj& page, const pageinfo& pi, const renu
     default:
         break;
     }
+    return header;
+}
+
+std::vector<std::uint8_t> build_annotated_form(const pageinfo& pi, std::int32_t page_form,
+                                               const page_annotations& annots,
+                                               const renumber_map& map) {
+    // One name for each appearance stream: check boxes often share theirs.
+    std::string content = "/Pg Do\n";
+    std::string xobjects = "/Pg " + std::to_string(page_form) + " 0 R";
+    std::map<std::int32_t, std::string> names;
+    for (const printed_annotation& a : annots.drawn) {
+        const std::int32_t carried = map_lookup(map, a.appearance);
+        if (carried <= 0) continue;
+        auto [at, added] = names.emplace(carried, "A" + std::to_string(names.size()));
+        if (added) xobjects += " /" + at->second + " " + std::to_string(carried) + " 0 R";
+        content += "q " + num_str(a.a) + " " + num_str(a.b) + " " + num_str(a.c) + " " +
+                   num_str(a.d) + " " + num_str(a.e) + " " + num_str(a.f) + " cm /" + at->second +
+                   " Do Q\n";
+    }
+    const std::string header = form_dict_start(pi) + " /Length " + std::to_string(content.size()) +
+                               " /Resources << /XObject << " + xobjects + " >> >> >> stream\n";
+    std::vector<std::uint8_t> body;
+    body.reserve(header.size() + content.size() + form_end.size());
+    body.insert(body.end(), header.begin(), header.end());
+    body.insert(body.end(), content.begin(), content.end());
+    body.insert(body.end(), form_end.begin(), form_end.end());
+    return body;
+}
+
+std::optional<std::vector<std::uint8_t>>
+build_form_xobject(const doc& d, const obj& page, const pageinfo& pi, const renumber_map& map,
+                   std::int32_t page_number, bool compress) {
+    streamout content;
+    std::string resources_tail;
+    dict_range range = dict_range_of(d, page);
+    if (range.ok) {
+        if (!find_content(d, range, page_number, compress, content)) return std::nullopt;
+        if (compress) compress_plain(content);
+        if (auto res = get_resources_inherited(d, &page, pi.parent_num))
+            resources_tail =
+                " /Resources " +
+                remap_res_n(bytes(reinterpret_cast<const std::uint8_t*>(res->data()), res->size()),
+                            map);
+    }
+
+    std::string header = form_dict_start(pi);
     header +=
         " /Length " + num_str(content.len) + content.dict_tail + resources_tail + " >> stream\n";
 

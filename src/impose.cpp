@@ -134,6 +134,41 @@ void plan_order(const std::vector<std::int32_t>& sequence, const layout_options&
     }
 }
 
+namespace {
+
+// The annotations every placed page prints, and a warning for those that cannot be drawn.
+void plan_annotations(const doc& d, impose_plan& plan) {
+    plan.annotations.assign(d.pages.size(), page_annotations{});
+    std::int64_t unusable = 0;
+    std::vector<std::int32_t> pages_with_unusable;
+    for (const sheet_plan& sh : plan.sheets)
+        for (const slot_plan* sl :
+             {&sh.front.left, &sh.front.right, &sh.back.left, &sh.back.right}) {
+            if (sl->page < 1 || static_cast<std::size_t>(sl->page) > d.pages.size()) continue;
+            const obj* page = find_obj(d, d.pages[static_cast<std::size_t>(sl->page) - 1].obj_num);
+            if (!page) continue;
+            page_annotations& found = plan.annotations[static_cast<std::size_t>(sl->page) - 1];
+            found = printed_annotations(d, *page);
+            if (found.unusable == 0) continue;
+            unusable += found.unusable;
+            pages_with_unusable.push_back(sl->page);
+        }
+    if (unusable == 0) return;
+    std::sort(pages_with_unusable.begin(), pages_with_unusable.end());
+    // A long list of pages says no more than its first few.
+    constexpr std::size_t pages_named = 10;
+    std::string pages;
+    for (std::size_t i = 0; i < pages_with_unusable.size() && i < pages_named; ++i)
+        pages += (i ? ", " : "") + std::to_string(pages_with_unusable[i]);
+    if (pages_with_unusable.size() > pages_named) pages += ", ...";
+    plan.warnings.push_back(format(
+        "%lld annotation%s that should print %s no appearance to draw and %s left out (page%s %s)",
+        static_cast<long long>(unusable), unusable == 1 ? "" : "s", unusable == 1 ? "has" : "have",
+        unusable == 1 ? "is" : "are", pages_with_unusable.size() == 1 ? "" : "s", pages.c_str()));
+}
+
+} // namespace
+
 plan_status plan_imposition(const doc& d, const layout_options& opt, impose_plan& plan) {
     plan = impose_plan{};
     if (d.pages.empty()) {
@@ -183,6 +218,7 @@ plan_status plan_imposition(const doc& d, const layout_options& opt, impose_plan
                    static_cast<long>(counts.cut_pages), counts.cut_pages == 1 ? " is" : "s are",
                    counts.cut_pages == 1 ? "its" : "their", static_cast<long>(counts.first_cut)));
 
+    if (opt.annotations) plan_annotations(d, plan);
     plan.fold_marks = opt.fold_marks;
     plan.compress = opt.compress;
     // Marks stand in the margin, long enough to see and to fold by.

@@ -113,6 +113,9 @@ bool check_options(const quirefold_impose_options* given, layout_options& opt, o
     }
     opt.fold_marks = o.fold_marks != 0;
     opt.compress = o.compress != 0;
+    if (o.annotations != QUIREFOLD_ANNOTATIONS_PRINT && o.annotations != QUIREFOLD_ANNOTATIONS_NONE)
+        return bad("annotations", format("must be 0 (print) or 1 (none) (got %d)", o.annotations));
+    opt.annotations = o.annotations == QUIREFOLD_ANNOTATIONS_PRINT;
     return true;
 }
 
@@ -257,6 +260,7 @@ QUIREFOLD_IMPOSE_API void quirefold_impose_options_init(quirefold_impose_options
     options->flip = QUIREFOLD_FLIP_SHORT;
     options->scale = QUIREFOLD_SCALE_FIT;
     options->compress = 1;
+    options->annotations = QUIREFOLD_ANNOTATIONS_PRINT;
 }
 
 QUIREFOLD_IMPOSE_API void quirefold_impose_result_init(quirefold_impose_result* result) {

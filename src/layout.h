@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "annots.h"
 #include "pagesel.h"
 #include "paper.h"
 
@@ -28,6 +29,7 @@ struct layout_options {
     scale_mode scale = scale_mode::fit;
     bool fold_marks = false;
     bool compress = false; // content as stored or compressed; streams without a filter compressed
+    bool annotations = false; // draw the annotations that print into their pages
 };
 
 struct rect {
@@ -67,6 +69,9 @@ struct impose_plan {
     bool fold_marks = false;
     double fold_mark_len = 0;
     bool compress = false;
+    // With the annotations option: the annotations each placed page prints, by page index;
+    // empty otherwise.
+    std::vector<page_annotations> annotations;
     std::vector<std::string> warnings;
     const char* bad_option = ""; // the option a bad_option status is about
 };

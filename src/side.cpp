@@ -24,21 +24,45 @@ struct slot {
     std::int32_t form_obj = -1;
     const char* name = "";
     std::vector<std::uint8_t> form;
+    // A page drawn with annotations: its own form, painted by `form`.
+    std::int32_t page_form_obj = 0;
+    std::vector<std::uint8_t> page_form;
 
     bool used() const { return plan->page > 0; }
 };
 
-// Builds a non-blank slot's form, with the page's effective rotation.
-bool build_slot(const doc& d, const renumber_map& map, bool compress, slot& sl) {
+// Builds a non-blank slot's form, with the page's effective rotation; with annotations to
+// draw, a form that paints the page's own form and then them.
+bool build_slot(const doc& d, const renumber_map& map, const side_style& style, slot& sl) {
     const std::int32_t page = sl.plan->page;
     if (static_cast<std::uint64_t>(page) > d.pages.size()) return false;
     const pageinfo pi = effective_pageinfo(d, page);
     const obj* page_obj = find_obj(d, pi.obj_num);
     if (!page_obj) return false;
-    auto form = build_form_xobject(d, *page_obj, pi, map, page, compress);
+    const auto index = static_cast<std::size_t>(page) - 1;
+    if (style.page_forms && index < style.page_forms->size() && (*style.page_forms)[index] > 0) {
+        pageinfo upright_as_stored = pi;
+        upright_as_stored.rotate = 0;
+        auto own = build_form_xobject(d, *page_obj, upright_as_stored, map, page, style.compress);
+        if (!own) return false;
+        sl.page_form = std::move(*own);
+        sl.page_form_obj = (*style.page_forms)[index];
+        sl.form = build_annotated_form(pi, sl.page_form_obj, (*style.annotations)[index], map);
+        return true;
+    }
+    auto form = build_form_xobject(d, *page_obj, pi, map, page, style.compress);
     if (!form) return false;
     sl.form = std::move(*form);
     return true;
+}
+
+// Appends "N 0 obj\n<body>\nendobj\n" and records its offset.
+void append_object(buf& out, std::vector<std::int64_t>& xref_offs, std::int32_t num,
+                   const std::vector<std::uint8_t>& body) {
+    xref_offs[static_cast<std::size_t>(num)] = static_cast<std::int64_t>(out.len);
+    buf_format(out, "%ld 0 obj\n", static_cast<long>(num));
+    buf_bytes(out, body.data(), body.size());
+    buf_text(out, "\nendobj\n");
 }
 
 void append_numbers(buf& out, std::initializer_list<double> values) {
@@ -108,7 +132,8 @@ std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_o
         return -1;
     for (slot& sl : slots) {
         if (!sl.used()) continue;
-        if (!offset_slot_ok(xref_offs, sl.form_obj) || !build_slot(d, map, style.compress, sl))
+        if (!offset_slot_ok(xref_offs, sl.form_obj) || !build_slot(d, map, style, sl) ||
+            (sl.page_form_obj > 0 && !offset_slot_ok(xref_offs, sl.page_form_obj)))
             return -1;
     }
 
@@ -155,10 +180,8 @@ std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_o
 
     for (const slot& sl : slots) {
         if (!sl.used()) continue;
-        xref_offs[static_cast<std::size_t>(sl.form_obj)] = static_cast<std::int64_t>(out.len);
-        buf_format(out, "%ld 0 obj\n", static_cast<long>(sl.form_obj));
-        buf_bytes(out, sl.form.data(), sl.form.size());
-        buf_text(out, "\nendobj\n");
+        append_object(out, xref_offs, sl.form_obj, sl.form);
+        if (sl.page_form_obj > 0) append_object(out, xref_offs, sl.page_form_obj, sl.page_form);
     }
 
     if (content_shared) return nums.page_obj;

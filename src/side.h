@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "annots.h"
 #include "doc.h"
 #include "geometry.h"
 #include "layout.h"
@@ -26,6 +27,10 @@ struct side_style {
     // When set, sides whose content is the same share one content stream: content text to
     // the object written for it.
     std::map<std::string, std::int32_t>* shared_contents = nullptr;
+    // When set, the annotations drawn on each page (by page index), and for the pages that
+    // have any, the output number of the page's own form (0 for the others).
+    const std::vector<page_annotations>* annotations = nullptr;
+    const std::vector<std::int32_t>* page_forms = nullptr;
 };
 
 // Appends "q s 0 0 s tx ty cm /name Do Q\n".

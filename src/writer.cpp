@@ -23,7 +23,8 @@ namespace qf {
 namespace {
 
 // Output numbering: 1 catalog, 2 page tree, then ten numbers per sheet (eight used: front page,
-// its left and right forms, its content, then the same for the back), then the carried objects.
+// its left and right forms, its content, then the same for the back), then the carried objects,
+// then the own forms of pages drawn with annotations.
 constexpr std::int64_t numbers_per_sheet = 10;
 constexpr std::int64_t first_sheet_obj = 3;
 
@@ -94,10 +95,23 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
             if (sl->page >= 1 && static_cast<std::uint64_t>(sl->page) <= d.pages.size())
                 placed[static_cast<std::size_t>(sl->page) - 1] = 1;
 
+    const std::vector<page_annotations>* annotations =
+        plan.annotations.empty() ? nullptr : &plan.annotations;
     renumber_map map;
-    if (collect_carried(d, static_cast<std::int32_t>(nsheets), map, &placed) != 0) return false;
+    if (collect_carried(d, static_cast<std::int32_t>(nsheets), map, &placed, annotations) != 0)
+        return false;
     const auto n_carried = static_cast<std::int64_t>(map.old_nums.size());
-    const std::int64_t max_num = numbers_per_sheet * nsheets + n_carried;
+    // A page drawn with annotations keeps its own form under a number after the carried
+    // objects; the slot's form then paints it and the annotations over it.
+    std::vector<std::int32_t> page_forms;
+    std::int64_t max_num = numbers_per_sheet * nsheets + n_carried;
+    if (annotations) {
+        page_forms.assign(d.pages.size(), 0);
+        for (std::size_t i = 0; i < d.pages.size(); ++i)
+            if (placed[i] && i < annotations->size() && !(*annotations)[i].drawn.empty() &&
+                max_num < INT32_MAX)
+                page_forms[i] = static_cast<std::int32_t>(++max_num);
+    }
     if (!numbering_fits(max_num, out_name)) return false;
 
     std::vector<std::int64_t> xref_offs(static_cast<std::size_t>(max_num + 4), -1);
@@ -117,8 +131,13 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
     append_page_tree(out, static_cast<std::int32_t>(nsheets));
 
     std::map<std::string, std::int32_t> shared_contents;
-    const side_style style{plan.sheet.w, plan.sheet.h, plan.fold_marks ? plan.fold_mark_len : 0,
-                           plan.compress, plan.compress ? &shared_contents : nullptr};
+    const side_style style{plan.sheet.w,
+                           plan.sheet.h,
+                           plan.fold_marks ? plan.fold_mark_len : 0,
+                           plan.compress,
+                           plan.compress ? &shared_contents : nullptr,
+                           annotations,
+                           page_forms.empty() ? nullptr : &page_forms};
     for (std::int64_t i = 0; i < nsheets; ++i) {
         const sheet_plan& sh = plan.sheets[static_cast<std::size_t>(i)];
         const auto base = static_cast<std::int32_t>(first_sheet_obj + numbers_per_sheet * i);

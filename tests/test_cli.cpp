@@ -68,7 +68,7 @@ TEST(Cli, Invocations) {
          dir + "/b6.pdf: 3 pages on 1 sheet (2 sides), A4\n", ""},
         {"every layout option",
          "--binding right --flip long --margin 5mm --gutter=0.5cm "
-         "--creep 1pt --scale shrink --fold-marks " +
+         "--creep 1pt --scale shrink --fold-marks --annotations none " +
              sample + " " + dir + "/b7.pdf",
          0, dir + "/b7.pdf: 6 pages on 2 sheets (4 sides), A4\n", ""},
         {"scale none warns of cut pages",
@@ -98,6 +98,8 @@ TEST(Cli, Invocations) {
          "quirefold: --flip takes short or long: wide\n" + usage},
         {"bad scale", "--scale big a b", 2, "",
          "quirefold: --scale takes fit, shrink or none: big\n" + usage},
+        {"bad annotations", "--annotations all a b", 2, "",
+         "quirefold: --annotations takes print or none: all\n" + usage},
         {"bad length", "--margin 5furlongs a b", 2, "",
          "quirefold: --margin takes a length such as 12, 12pt, 5mm or 0.5in: 5furlongs\n" + usage},
         {"negative length", "--gutter -3 a b", 2, "",
@@ -255,8 +257,8 @@ TEST(Cli, NoCompressWritesTheClassicBytes) {
         SCOPED_TRACE(sheet);
         const std::string classic = dir + "/classic.pdf", tool = dir + "/tool.pdf";
         ASSERT_EQ(quirefold_create_sized(sample.c_str(), classic.c_str(), code), 1);
-        outcome o = cli(std::string("--no-compress --sheet ") + sheet + " " + sample + " " + tool,
-                        dir);
+        outcome o =
+            cli(std::string("--no-compress --sheet ") + sheet + " " + sample + " " + tool, dir);
         ASSERT_EQ(o.status, 0) << o.err;
         EXPECT_EQ(qft::read_file(tool), qft::read_file(classic));
         outcome compact = cli(std::string("--sheet ") + sheet + " " + sample + " " + tool, dir);

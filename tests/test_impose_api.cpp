@@ -85,6 +85,8 @@ TEST(ImposeApi, BadOptionsNameTheFieldAndWriteNothing) {
          "flip: must be 0 (short edge) or 1 (long edge) (got -1)"},
         {"scale", [](quirefold_impose_options& o) { o.scale = 3; }, "scale",
          "scale: must be 0 (fit), 1 (shrink) or 2 (none) (got 3)"},
+        {"annotations", [](quirefold_impose_options& o) { o.annotations = 2; }, "annotations",
+         "annotations: must be 0 (print) or 1 (none) (got 2)"},
         {"negative margin", [](quirefold_impose_options& o) { o.margin = -1; }, "margin",
          "margin: must be a length from 0 to 14400 pt (got -1)"},
         {"gutter not a number", [](quirefold_impose_options& o) { o.gutter = NAN; }, "gutter",
@@ -130,7 +132,8 @@ TEST(ImposeApi, FailuresReportTheirMessageWithTheSystemsReason) {
         call k;
         impose_file(k, dir + "/missing.pdf", (dir + "/o.pdf").c_str(), o);
         EXPECT_EQ(k.status, QUIREFOLD_IMPOSE_FAILED);
-        EXPECT_EQ(std::string(k.r.message), "cannot open " + dir + "/missing.pdf: No such file or directory");
+        EXPECT_EQ(std::string(k.r.message),
+                  "cannot open " + dir + "/missing.pdf: No such file or directory");
         EXPECT_STREQ(k.r.option, "");
     }
     {
@@ -270,7 +273,8 @@ TEST(ImposeApi, ConcurrentCallsKeepTheirOwnResults) {
                 bool ok;
                 switch (t) {
                 case 1:
-                    ok = std::string(k.r.message) == "cannot open " + missing + ": No such file or directory";
+                    ok = std::string(k.r.message) ==
+                         "cannot open " + missing + ": No such file or directory";
                     break;
                 case 2:
                     ok = std::string(k.r.message) ==

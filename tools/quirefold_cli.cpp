@@ -41,6 +41,8 @@ void print_help() {
         "      --scale MODE     fit (default), shrink (never enlarge) or none (100 %%)\n"
         "      --fold-marks     short marks at the ends of the fold line\n"
         "      --no-compress    write page content decoded and uncompressed\n"
+        "      --annotations WHAT  print (default): draw what a printer prints of the pages'\n"
+        "                       annotations (filled form fields, stamps, comments); none\n"
         "  LEN is a number with an optional unit: pt (default), mm, cm or in.\n\n"
         "Input and output:\n"
         "  INPUT or OUTPUT - reads standard input or writes standard output (the summary\n"
@@ -111,9 +113,10 @@ struct cli_args {
 // Parses the command line into `args`; returns -1 to go on, or an exit status.
 int parse_args(int argc, char** argv, cli_args& args) {
     quirefold_impose_options_init(&args.options);
-    static const char* const valued[] = {"--sheet", "-s",      "--signature", "--binding",
-                                         "--flip",  "--pages", "--margin",    "--gutter",
-                                         "--creep", "--scale", "--preview",   "--replace-input"};
+    static const char* const valued[] = {
+        "--sheet",      "-s",       "--signature", "--binding", "--flip",    "--pages",
+        "--margin",     "--gutter", "--creep",     "--scale",   "--preview", "--replace-input",
+        "--annotations"};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--") {
@@ -179,6 +182,11 @@ int parse_args(int argc, char** argv, cli_args& args) {
             args.options.scale = c == 0   ? QUIREFOLD_SCALE_FIT
                                  : c == 1 ? QUIREFOLD_SCALE_SHRINK
                                           : QUIREFOLD_SCALE_NONE;
+        } else if (name == "--annotations") {
+            const int c = choice(value, {"print", "none"});
+            if (c < 0) return usage_error("--annotations takes print or none", value.c_str());
+            args.options.annotations =
+                c == 0 ? QUIREFOLD_ANNOTATIONS_PRINT : QUIREFOLD_ANNOTATIONS_NONE;
         } else if (name == "--pages") {
             args.pages = value;
         } else if (name == "--preview") {

@@ -80,6 +80,7 @@ class _Options(ctypes.Structure):
         ("scale", ctypes.c_int),
         ("fold_marks", ctypes.c_int),
         ("compress", ctypes.c_int),
+        ("annotations", ctypes.c_int),
     ]
 
 
@@ -117,6 +118,7 @@ _OK, _BAD_OPTION = 0, 1
 _BINDINGS = {"left": 0, "right": 1}
 _FLIPS = {"short": 0, "long": 1}
 _SCALES = {"fit": 0, "shrink": 1, "none": 2}
+_ANNOTATIONS = {"print": 0, "none": 1}
 
 _lib = None
 library_path: Optional[str] = None
@@ -209,7 +211,7 @@ def _length(lib, name: str, value: Length) -> float:
 
 def _options(lib, sheet="auto", signature=0, binding="left", flip="short", cover=False,
              pages=None, margin=0, gutter=0, creep=0, scale="fit", fold_marks=False,
-             compress=True):
+             compress=True, annotations="print"):
     o = _Options()
     lib.quirefold_impose_options_init(ctypes.byref(o))
     if not isinstance(sheet, str):
@@ -232,6 +234,7 @@ def _options(lib, sheet="auto", signature=0, binding="left", flip="short", cover
     o.scale = _choice("scale", scale, _SCALES)
     o.fold_marks = 1 if fold_marks else 0
     o.compress = 1 if compress else 0
+    o.annotations = _choice("annotations", annotations, _ANNOTATIONS)
     return o
 
 
@@ -294,7 +297,7 @@ def make_booklet(src: PathType, dst: PathType, *, sheet: str = "auto", signature
                  binding: str = "left", flip: str = "short", cover: bool = False,
                  pages: Optional[str] = None, margin: Length = 0, gutter: Length = 0,
                  creep: Length = 0, scale: str = "fit", fold_marks: bool = False,
-                 compress: bool = True) -> BookletResult:
+                 compress: bool = True, annotations: str = "print") -> BookletResult:
     """Writes the booklet of the PDF at src to dst.
 
     sheet: "auto" (the standard size nearest to the first page), a name from SHEETS, or a
@@ -303,11 +306,12 @@ def make_booklet(src: PathType, dst: PathType, *, sheet: str = "auto", signature
     back cover; pages: ranges such as "1-5,8,11-z"; margin, gutter, creep: lengths;
     scale: "fit", "shrink" or "none"; fold_marks: marks at the ends of the fold;
     compress: page content as stored and uncompressed streams compressed (False: content
-    written decoded, as the classic library does).
+    written decoded, as the classic library does); annotations: "print" (draw what a printer
+    prints: filled form fields, stamps, comments) or "none".
     """
     options = dict(sheet=sheet, signature=signature, binding=binding, flip=flip, cover=cover,
                    pages=pages, margin=margin, gutter=gutter, creep=creep, scale=scale,
-                   fold_marks=fold_marks, compress=compress)
+                   fold_marks=fold_marks, compress=compress, annotations=annotations)
     result, _ = _call(src, None, dst, True, options)
     return result
 

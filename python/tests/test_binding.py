@@ -7,6 +7,7 @@ import pytest
 import quirefold
 
 SAMPLE = pathlib.Path(__file__).resolve().parents[2] / "samples" / "sample.pdf"
+FORM = pathlib.Path(__file__).resolve().parents[2] / "tests" / "fixtures" / "annot_form.pdf"
 
 
 def test_page_count_accepts_str_bytes_and_pathlike():
@@ -59,6 +60,7 @@ def test_every_sheet_name_is_accepted(tmp_path, sheet, name):
     (dict(binding="top"), "binding"),
     (dict(flip="sideways"), "flip"),
     (dict(scale="huge"), "scale"),
+    (dict(annotations="all"), "annotations"),
     (dict(margin=-1), "margin"),
     (dict(gutter="3 furlongs"), "gutter"),
     (dict(creep=True), "creep"),
@@ -143,3 +145,13 @@ def test_compress_false_writes_decoded_content_like_the_classic_library(tmp_path
     plain = quirefold.booklet_bytes(SAMPLE.read_bytes(), sheet="a4", compress=False).data
     assert plain.startswith(b"%PDF-1.4\n") and b"/Type /ObjStm" not in plain
     assert len(small) < len(plain)
+
+
+def test_annotations_print_by_default_and_none_leaves_them_out():
+    printed = quirefold.booklet_bytes(FORM.read_bytes(), compress=False).data
+    default = quirefold.booklet_bytes(FORM.read_bytes(), compress=False,
+                                      annotations="print").data
+    bare = quirefold.booklet_bytes(FORM.read_bytes(), compress=False, annotations="none").data
+    assert printed == default
+    # The fields' appearance streams come along only when they are printed.
+    assert bare.startswith(b"%PDF-") and len(printed) > len(bare) + 1000

@@ -64,7 +64,7 @@ bool read_pgm(const std::string& path, gray_image& img) {
 }
 
 bool render_pdf(const std::string& pdf, double dpi, bool cropbox, std::vector<gray_image>& pages,
-                std::string* stderr_text, int first_page, int last_page) {
+                std::string* stderr_text, int first_page, int last_page, bool hide_annotations) {
     pages.clear();
     std::string dir = temp_dir();
     std::string err_path = dir + "/stderr.txt";
@@ -73,6 +73,7 @@ bool render_pdf(const std::string& pdf, double dpi, bool cropbox, std::vector<gr
     std::string cmd = std::string("pdftoppm -gray -r ") + resolution + (cropbox ? " -cropbox" : "");
     if (first_page > 0) cmd += " -f " + std::to_string(first_page);
     if (last_page > 0) cmd += " -l " + std::to_string(last_page);
+    if (hide_annotations) cmd += " -hide-annotations";
     cmd +=
         " " + shell_quoted(pdf) + " " + shell_quoted(dir + "/p") + " 2>" + shell_quoted(err_path);
     int st = run(cmd);

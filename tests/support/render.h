@@ -28,8 +28,10 @@ bool read_pgm(const std::string& path, gray_image& img);
 // page's /Rotate, so the images show the pages upright. `stderr_text` receives what pdftoppm
 // printed on its error stream. first_page and last_page (1-based, 0 for the document's own ends)
 // limit the pages rendered. False when pdftoppm fails or writes no page.
+// With `hide_annotations` the pages are drawn without their annotations.
 bool render_pdf(const std::string& pdf, double dpi, bool cropbox, std::vector<gray_image>& pages,
-                std::string* stderr_text = nullptr, int first_page = 0, int last_page = 0);
+                std::string* stderr_text = nullptr, int first_page = 0, int last_page = 0,
+                bool hide_annotations = false);
 
 // The image turned clockwise by quarter_turns × 90 degrees.
 gray_image turn_clockwise(const gray_image& img, int quarter_turns);
