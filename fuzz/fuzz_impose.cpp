@@ -1,5 +1,6 @@
 // The imposition interface end to end: the first bytes of the input choose the options (sheet,
-// signature, binding, flip, cover, page selection, margins, gutter, creep, scale, fold marks),
+// signature, binding, flip, cover, page selection, margins, gutter, creep, scale, fold marks,
+// compression, annotations),
 // the rest is the PDF, made into a booklet in memory and planned again.
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.creep = lengths[data[8] % (sizeof lengths / sizeof *lengths)];
     o.scale = data[9] % 4; // 3 is refused
     o.fold_marks = data[10] & 1;
+    o.compress = !(data[11] & 1);
+    o.annotations = (data[11] >> 1) % 3; // 2 is refused
 
     quirefold_impose_input input{nullptr, data + option_bytes, size - option_bytes, nullptr};
     quirefold_impose_result r;

@@ -114,6 +114,20 @@ def load_seeds():
         b"<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>",
         b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R >>",
         b"<< >>\nstream\n" + CONTENT + b"endstream"], xref=False)
+    # Annotations that print, with appearances given directly, as states and by reference.
+    ap = stream(b"0 0 1 rg 0 0 10 10 re f", b" /Type /XObject /Subtype /Form /BBox [0 0 10 10]"
+                b" /Matrix [0 1 -1 0 0 0]")
+    seeds["annotations"] = pdf([
+        b"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] >> >>",
+        b"<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Rotate 90 /Annots [5 0 R"
+        b" << /Subtype /FreeText /F 4 /Rect [50 50 150 80] /AP << /N 6 0 R >> >>] >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Annots 7 0 R >>",
+        b"<< /Subtype /Widget /FT /Btn /F 4 /Rect [10 10 30 30] /AS /On"
+        b" /AP << /N << /On 6 0 R /Off 6 0 R >> >> >>",
+        ap,
+        b"[5 0 R << /Subtype /Popup /F 4 /Rect [0 0 9 9] >> << /Subtype /Stamp /F 6 >>"
+        b" << /Subtype /Text /F 4 /Rect [1 1 2 2] >>]"])
     seeds["incremental"] = seeds["one_page"] + b"3 0 obj\n<< /Type /Page /Parent 2 0 R" \
         b" /MediaBox [0 0 842 595] /Contents 4 0 R >>\nendobj\ntrailer\n<< /Root 1 0 R" \
         b" /Prev 9 >>\nstartxref\n0\n%%EOF\n"
@@ -174,7 +188,7 @@ def write(name, seeds, extra_files=(), base=HERE):
 def impose_seeds():
     # Twelve option bytes before each small PDF: the defaults, then every option turned on.
     plain = bytes(12)
-    busy = bytes([2, 2, 1, 1, 1, 3, 2, 2, 1, 1, 1, 0])
+    busy = bytes([2, 2, 1, 1, 1, 3, 2, 2, 1, 1, 1, 1])
     out = {}
     for key, data in load_seeds().items():
         if len(data) < 4000:

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "token.h"
 
@@ -164,47 +166,93 @@ std::optional<printed_annotation> placed_on(const doc& d, std::int32_t num, cons
 
 } // namespace
 
-page_annotations printed_annotations(const doc& d, const obj& page) {
+// What one annotation gives.
+struct annotation_outcome {
+    enum class kind : std::uint8_t { not_printed, drawn, unusable } what = kind::not_printed;
+    printed_annotation drawn;
+};
+
+struct annotation_memo::outcomes {
+    // Each object is read once in a call: pages listed twice, /Annots arrays and annotations
+    // shared by pages.
+    std::unordered_map<std::int32_t, page_annotations> pages, arrays;
+    std::unordered_map<std::int32_t, annotation_outcome> annotations;
+};
+
+namespace {
+
+annotation_outcome read_annotation(const doc& d, const value_at& element) {
+    using kind = annotation_outcome::kind;
+    const std::optional<dict_view> annot = dict_of(element);
+    if (!annot) return {};
+    const dict_entry* subtype = dict_find(*annot, "Subtype");
+    // Pop-ups show another annotation's text on screen; links have no appearance of their own.
+    if (subtype && (name_is(annot->text, subtype->value, "Popup") ||
+                    name_is(annot->text, subtype->value, "Link")))
+        return {};
+    const std::optional<value_at> flags_value = entry_value(d, *annot, "F");
+    const std::optional<std::int32_t> flags =
+        flags_value ? integer_of(flags_value->buf, flags_value->first) : std::nullopt;
+    if (!flags || !(*flags & flag_print) || (*flags & flag_hidden)) return {};
+
+    const auto rect = number_array<4>(d, entry_value(d, *annot, "Rect"));
+    const std::optional<std::int32_t> appearance = normal_appearance(d, *annot);
+    if (!rect || !appearance) return {kind::unusable, {}};
+    const box_of where = normalised(*rect);
+    // A state without an appearance, or an empty rectangle, shows nothing: nothing is missed.
+    if (*appearance == 0 || !(where.x1 > where.x0) || !(where.y1 > where.y0)) return {};
+    if (const std::optional<printed_annotation> placed = placed_on(d, *appearance, where))
+        return {kind::drawn, *placed};
+    return {kind::unusable, {}};
+}
+
+page_annotations read_annots(const doc& d, const value_at& annots,
+                             annotation_memo::outcomes& memo) {
     page_annotations out;
-    const dict_range r = dict_range_of(d, page);
-    if (!r.ok) return out;
-    const std::optional<dict_view> page_dict = read_dict(r.buf, r.from, r.to);
-    if (!page_dict) return out;
-    const std::optional<value_at> annots = entry_value(d, *page_dict, "Annots");
-    if (!annots) return out;
-    const auto elements = array_elements(d, *annots, max_annotations_per_page);
+    const auto elements = array_elements(d, annots, max_annotations_per_page);
     if (!elements) return out;
-
     for (const value_at& element : *elements) {
-        const std::optional<dict_view> annot = dict_of(element);
-        if (!annot) continue;
-        const dict_entry* subtype = dict_find(*annot, "Subtype");
-        // Pop-ups show another annotation's text on screen; links have no appearance of
-        // their own.
-        if (subtype && (name_is(annot->text, subtype->value, "Popup") ||
-                        name_is(annot->text, subtype->value, "Link")))
-            continue;
-        const std::optional<value_at> flags_value = entry_value(d, *annot, "F");
-        const std::optional<std::int32_t> flags =
-            flags_value ? integer_of(flags_value->buf, flags_value->first) : std::nullopt;
-        if (!flags || !(*flags & flag_print) || (*flags & flag_hidden)) continue;
-
-        const auto rect = number_array<4>(d, entry_value(d, *annot, "Rect"));
-        const std::optional<std::int32_t> appearance = normal_appearance(d, *annot);
-        if (!rect || !appearance) {
-            ++out.unusable;
-            continue;
+        annotation_outcome outcome;
+        if (element.num > 0) {
+            const auto [at, added] = memo.annotations.try_emplace(element.num);
+            if (added) at->second = read_annotation(d, element);
+            outcome = at->second;
+        } else {
+            outcome = read_annotation(d, element);
         }
-        const box_of where = normalised(*rect);
-        // A state without an appearance, or an empty rectangle, shows nothing: nothing is
-        // missed.
-        if (*appearance == 0 || !(where.x1 > where.x0) || !(where.y1 > where.y0)) continue;
-        if (const std::optional<printed_annotation> placed = placed_on(d, *appearance, where))
-            out.drawn.push_back(*placed);
-        else
-            ++out.unusable;
+        if (outcome.what == annotation_outcome::kind::drawn) out.drawn.push_back(outcome.drawn);
+        if (outcome.what == annotation_outcome::kind::unusable) ++out.unusable;
     }
     return out;
+}
+
+} // namespace
+
+annotation_memo::annotation_memo() : known(std::make_unique<outcomes>()) {}
+annotation_memo::~annotation_memo() = default;
+
+page_annotations printed_annotations(const doc& d, const obj& page, annotation_memo& memo) {
+    annotation_memo::outcomes& known = *memo.known;
+    if (const auto it = known.pages.find(page.num); it != known.pages.end()) return it->second;
+    page_annotations out;
+    const dict_range r = dict_range_of(d, page);
+    const std::optional<dict_view> page_dict = r.ok ? read_dict(r.buf, r.from, r.to) : std::nullopt;
+    const std::optional<value_at> annots =
+        page_dict ? entry_value(d, *page_dict, "Annots") : std::nullopt;
+    if (annots && annots->num > 0) {
+        const auto [at, added] = known.arrays.try_emplace(annots->num);
+        if (added) at->second = read_annots(d, *annots, known);
+        out = at->second;
+    } else if (annots) {
+        out = read_annots(d, *annots, known);
+    }
+    known.pages.emplace(page.num, out);
+    return out;
+}
+
+page_annotations printed_annotations(const doc& d, const obj& page) {
+    annotation_memo memo;
+    return printed_annotations(d, page, memo);
 }
 
 } // namespace qf

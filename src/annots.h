@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "doc.h"
@@ -21,9 +22,19 @@ struct page_annotations {
     std::int32_t unusable = 0; // printable annotations left out for want of a usable appearance
 };
 
+// What reading the annotations of many pages of one document shares, so that every object is
+// read once however many pages list it.
+struct annotation_memo {
+    struct outcomes;
+    std::unique_ptr<outcomes> known;
+    annotation_memo();
+    ~annotation_memo();
+};
+
 // The page's annotations that print: the Print flag set, the Hidden flag clear, any subtype
 // but pop-ups and links. Each is drawn with its normal appearance (/AP /N, for a dictionary
 // of states the one /AS names).
+page_annotations printed_annotations(const doc& d, const obj& page, annotation_memo& memo);
 page_annotations printed_annotations(const doc& d, const obj& page);
 
 } // namespace qf

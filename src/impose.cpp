@@ -139,6 +139,7 @@ namespace {
 // The annotations every placed page prints, and a warning for those that cannot be drawn.
 void plan_annotations(const doc& d, impose_plan& plan) {
     plan.annotations.assign(d.pages.size(), page_annotations{});
+    annotation_memo memo;
     std::int64_t unusable = 0;
     std::vector<std::int32_t> pages_with_unusable;
     for (const sheet_plan& sh : plan.sheets)
@@ -148,7 +149,7 @@ void plan_annotations(const doc& d, impose_plan& plan) {
             const obj* page = find_obj(d, d.pages[static_cast<std::size_t>(sl->page) - 1].obj_num);
             if (!page) continue;
             page_annotations& found = plan.annotations[static_cast<std::size_t>(sl->page) - 1];
-            found = printed_annotations(d, *page);
+            found = printed_annotations(d, *page, memo);
             if (found.unusable == 0) continue;
             unusable += found.unusable;
             pages_with_unusable.push_back(sl->page);

@@ -124,6 +124,32 @@ TEST(PrintedAnnotations, AnnotsByReferenceInOrder) {
     EXPECT_DOUBLE_EQ(got.drawn[2].a, 3);
 }
 
+TEST(PrintedAnnotations, SharedArraysAndAnnotationsAreReadOncePerDocument) {
+    // Two pages share one /Annots array that lists one annotation twice; a third page lists
+    // it again on its own.
+    const std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Annots ";
+    std::vector<std::string> bodies = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>",
+        page + "6 0 R >>",
+        page + "6 0 R >>",
+        page + "[7 0 R] >>",
+        "[7 0 R 7 0 R]",
+        "<< /Subtype /FreeText /F 4 /Rect [0 0 20 20] /AP << /N 8 0 R >> >>",
+        qft::stream_body("", "/Subtype /Form /BBox [0 0 10 10]")};
+    qf::doc d;
+    ASSERT_EQ(qft::load(qft::make_pdf(bodies), d), 0);
+    qf::annotation_memo memo;
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const qf::page_annotations got =
+            qf::printed_annotations(d, *qf::find_obj(d, d.pages.at(i).obj_num), memo);
+        ASSERT_EQ(got.drawn.size(), i < 2 ? 2u : 1u);
+        EXPECT_EQ(got.drawn[0].appearance, 8);
+        EXPECT_DOUBLE_EQ(got.drawn[0].a, 2);
+    }
+}
+
 TEST(PrintedAnnotations, AppearanceFittedToItsRectangle) {
     struct fit_case {
         const char* what;
