@@ -1,5 +1,6 @@
 #include "error.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -19,45 +20,62 @@ error_scope::~error_scope() {
     t_scoped = previous;
 }
 
-int bounded_format(char* dst, std::size_t n, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    int r = std::vsnprintf(dst, n, fmt, ap);
-    va_end(ap);
-    return r;
-}
-
-std::string format_va(const char* fmt, va_list ap) {
-    va_list measure;
-    va_copy(measure, ap);
-    const int need = std::vsnprintf(nullptr, 0, fmt, measure);
-    va_end(measure);
-    std::string out;
-    if (need > 0) {
-        out.resize(static_cast<std::size_t>(need));
-        std::vsnprintf(out.data(), out.size() + 1, fmt, ap);
+std::string_view format_va(std::span<char> scratch, std::string& spill, const char* fmt,
+                           va_list ap) {
+    va_list again;
+    va_copy(again, ap);
+    const int need = std::vsnprintf(scratch.data(), scratch.size(), fmt, ap);
+    std::string_view text;
+    if (need > 0 && static_cast<std::size_t>(need) < scratch.size()) {
+        text = {scratch.data(), static_cast<std::size_t>(need)};
+    } else if (need > 0) {
+        spill.resize(static_cast<std::size_t>(need));
+        std::vsnprintf(spill.data(), spill.size() + 1, fmt, again);
+        text = spill;
     }
-    return out;
+    va_end(again);
+    return text;
 }
 
 std::string format(const char* fmt, ...) {
+    char scratch[256];
+    std::string spill;
     va_list ap;
     va_start(ap, fmt);
-    std::string out = format_va(fmt, ap);
+    const std::string_view text = format_va(scratch, spill, fmt, ap);
     va_end(ap);
-    return out;
+    return std::string(text);
+}
+
+int bounded_format(char* dst, std::size_t n, const char* fmt, ...) {
+    char scratch[256];
+    std::string spill;
+    va_list ap;
+    va_start(ap, fmt);
+    const std::string_view text = format_va(scratch, spill, fmt, ap);
+    va_end(ap);
+    if (n > 0) {
+        const std::size_t kept = std::min(text.size(), n - 1);
+        std::memcpy(dst, text.data(), kept);
+        dst[kept] = '\0';
+    }
+    return static_cast<int>(text.size());
 }
 
 void set_error(const char* fmt, ...) {
+    char scratch[sizeof g_err];
+    std::string spill;
     va_list ap;
     va_start(ap, fmt);
-    char text[sizeof g_err];
-    std::vsnprintf(text, sizeof text, fmt, ap);
+    std::string_view text = format_va(scratch, spill, fmt, ap);
     va_end(ap);
-    if (t_scoped)
+    text = text.substr(0, sizeof g_err - 1); // cut silently, as documented
+    if (t_scoped) {
         *t_scoped = text;
-    else
-        std::memcpy(g_err, text, std::strlen(text) + 1);
+    } else {
+        std::memcpy(g_err, text.data(), text.size());
+        g_err[text.size()] = '\0';
+    }
 }
 
 void clear_error() {

@@ -3,7 +3,9 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace qf {
 
@@ -15,7 +17,10 @@ int bounded_format(char* dst, std::size_t n, const char* fmt, ...)
 
 // The whole formatted text, never cut.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format_va(const char* fmt, va_list ap) __attribute__((format(printf, 1, 0)));
+// The library's one printf-style formatter: the text goes into `scratch` when it fits (the
+// common case, without allocating), else into `spill`; the view shows it where it went.
+std::string_view format_va(std::span<char> scratch, std::string& spill, const char* fmt, va_list ap)
+    __attribute__((format(printf, 3, 0)));
 
 // While alive, the messages of this thread go to `text` instead of the process-wide last-error
 // text, so that calls of the imposition interface keep their messages to themselves.

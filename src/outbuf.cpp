@@ -83,11 +83,13 @@ std::uint8_t* buf_bytes(buf& b, const void* p, std::size_t n) {
 }
 
 void buf_format(buf& b, const char* fmt, ...) {
+    char scratch[512];
+    std::string spill;
     va_list ap;
     va_start(ap, fmt);
-    const std::string text = format_va(fmt, ap);
+    const std::string_view text = format_va(scratch, spill, fmt, ap);
     va_end(ap);
-    buf_bytes(b, text.data(), text.size());
+    if (!text.empty()) buf_bytes(b, text.data(), text.size());
 }
 
 void buf_release(buf& b) {
