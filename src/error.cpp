@@ -1,6 +1,5 @@
 #include "error.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -45,21 +44,6 @@ std::string format(const char* fmt, ...) {
     const std::string_view text = format_va(scratch, spill, fmt, ap);
     va_end(ap);
     return std::string(text);
-}
-
-int bounded_format(char* dst, std::size_t n, const char* fmt, ...) {
-    char scratch[256];
-    std::string spill;
-    va_list ap;
-    va_start(ap, fmt);
-    const std::string_view text = format_va(scratch, spill, fmt, ap);
-    va_end(ap);
-    if (n > 0) {
-        const std::size_t kept = std::min(text.size(), n - 1);
-        std::memcpy(dst, text.data(), kept);
-        dst[kept] = '\0';
-    }
-    return static_cast<int>(text.size());
 }
 
 void set_error(const char* fmt, ...) {

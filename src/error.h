@@ -1,4 +1,4 @@
-// Last-error text and the library's one bounded formatter.
+// Last-error text and the library's one printf-style formatter.
 #pragma once
 
 #include <cstdarg>
@@ -8,12 +8,6 @@
 #include <string_view>
 
 namespace qf {
-
-// Formats into dst (at most n bytes including the NUL, always terminated when n > 0) and
-// returns the length the whole text would have had. "%ld" takes a long: pass 32-bit values
-// cast to long.
-int bounded_format(char* dst, std::size_t n, const char* fmt, ...)
-    __attribute__((format(printf, 3, 4)));
 
 // The whole formatted text, never cut.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

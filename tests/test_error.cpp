@@ -59,32 +59,6 @@ TEST(Error, MessagesKeepTheirBytes) {
     EXPECT_STREQ(qf::last_error(), "sheet_size must be 0 (A4), 1 (Letter) or 2 (A3) (got 3)");
 }
 
-TEST(Error, BoundedFormatCutsTerminatesAndReturnsTheFullLength) {
-    const std::string text = "page 12: content"; // 16 characters
-    struct Case {
-        std::size_t n;
-        std::string stored;
-    };
-    const Case cases[] = {
-        {64, text}, {17, text}, {16, text.substr(0, 15)}, {5, "page"}, {1, ""},
-    };
-    for (const auto& c : cases) {
-        char field[80];
-        std::memset(field, '#', sizeof field);
-        const int r =
-            qf::bounded_format(field, c.n, "page %ld: %s", static_cast<long>(12), "content");
-        EXPECT_EQ(r, 16) << c.n;
-        EXPECT_EQ(std::string(field), c.stored) << c.n;
-        // Nothing is written past the bound.
-        for (std::size_t i = c.n; i < sizeof field; ++i) ASSERT_EQ(field[i], '#') << c.n;
-    }
-    // A zero bound writes nothing at all and still measures.
-    char field[4] = {'#', '#', '#', '#'};
-    EXPECT_EQ(qf::bounded_format(field, 0, "%s", "measured"), 8);
-    EXPECT_EQ(field[0], '#');
-    EXPECT_EQ(qf::bounded_format(nullptr, 0, "%d", 12345), 5);
-}
-
 TEST(Error, ConversionsGiveTheSameText) {
     struct Case {
         std::string got, want;
