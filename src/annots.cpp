@@ -172,16 +172,151 @@ struct annotation_outcome {
     printed_annotation drawn;
 };
 
+// What the document's interactive form says for all its fields.
+struct form_defaults {
+    bool need_appearances = false;
+    std::string default_appearance; // /DA: the font, size and colour of text
+};
+
 struct annotation_memo::outcomes {
     // Each object is read once in a call: pages listed twice, /Annots arrays and annotations
     // shared by pages.
     std::unordered_map<std::int32_t, page_annotations> pages, arrays;
     std::unordered_map<std::int32_t, annotation_outcome> annotations;
+    std::optional<form_defaults> form; // read when a field first needs it
 };
 
 namespace {
 
-annotation_outcome read_annotation(const doc& d, const value_at& element) {
+// Form fields that inherit from their parents look this far up.
+constexpr int max_field_levels = 16;
+
+// A field attribute of the widget, or of the nearest field above it that has it.
+std::optional<value_at> field_value(const doc& d, const dict_view& widget, std::string_view key) {
+    std::optional<dict_view> field = widget;
+    for (int level = 0; field && level < max_field_levels; ++level) {
+        if (dict_find(*field, key)) return entry_value(d, *field, key);
+        field = entry_dict(d, *field, "Parent");
+    }
+    return std::nullopt;
+}
+
+const form_defaults& form_of(const doc& d, annotation_memo::outcomes& memo) {
+    if (memo.form) return *memo.form;
+    form_defaults form;
+    const obj* catalog = find_obj(d, d.catalog);
+    const dict_range r = catalog ? dict_range_of(d, *catalog) : dict_range{};
+    const std::optional<dict_view> root = r.ok ? read_dict(r.buf, r.from, r.to) : std::nullopt;
+    if (const std::optional<dict_view> acro =
+            root ? entry_dict(d, *root, "AcroForm") : std::nullopt) {
+        const std::optional<value_at> need = entry_value(d, *acro, "NeedAppearances");
+        form.need_appearances = need && token_text(need->buf, need->first) == "true";
+        if (const std::optional<value_at> da = entry_value(d, *acro, "DA"))
+            form.default_appearance = string_of(da->buf, da->first).value_or("");
+    }
+    return *(memo.form = std::move(form));
+}
+
+// Text as WinAnsi bytes: UTF-16BE (after its byte order mark) or PDFDocEncoding. Characters
+// WinAnsi lacks become "?".
+std::string win_ansi(const std::string& text) {
+    if (text.size() < 2 || static_cast<std::uint8_t>(text[0]) != 0xFE ||
+        static_cast<std::uint8_t>(text[1]) != 0xFF)
+        return text; // PDFDocEncoding agrees with WinAnsi on ASCII and Latin-1 letters
+    // The WinAnsi bytes 0x80 to 0x9F that stand for characters above U+00FF.
+    constexpr std::pair<std::uint16_t, char> specials[] = {
+        {0x20AC, '\x80'}, {0x201A, '\x82'}, {0x0192, '\x83'}, {0x201E, '\x84'}, {0x2026, '\x85'},
+        {0x2020, '\x86'}, {0x2021, '\x87'}, {0x02C6, '\x88'}, {0x2030, '\x89'}, {0x0160, '\x8A'},
+        {0x2039, '\x8B'}, {0x0152, '\x8C'}, {0x017D, '\x8E'}, {0x2018, '\x91'}, {0x2019, '\x92'},
+        {0x201C, '\x93'}, {0x201D, '\x94'}, {0x2022, '\x95'}, {0x2013, '\x96'}, {0x2014, '\x97'},
+        {0x02DC, '\x98'}, {0x2122, '\x99'}, {0x0161, '\x9A'}, {0x203A, '\x9B'}, {0x0153, '\x9C'},
+        {0x017E, '\x9E'}, {0x0178, '\x9F'}};
+    std::string out;
+    for (std::size_t i = 2; i + 1 < text.size(); i += 2) {
+        const auto unit = static_cast<std::uint16_t>(static_cast<std::uint8_t>(text[i]) << 8 |
+                                                     static_cast<std::uint8_t>(text[i + 1]));
+        char c = '?';
+        if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) c = static_cast<char>(unit);
+        for (const auto& [code, byte] : specials)
+            if (code == unit) c = byte;
+        out.push_back(c);
+    }
+    return out;
+}
+
+// The size and colour a default appearance string (/DA) gives: "/Helv 12 Tf 0 0 1 rg".
+void read_default_appearance(const std::string& da, made_appearance& made) {
+    const bytes text(reinterpret_cast<const std::uint8_t*>(da.data()), da.size());
+    const auto end = static_cast<std::int32_t>(da.size());
+    std::vector<token> operands;
+    for (token t = next_significant(text, 0, end); t.kind != token_kind::end;
+         t = next_significant(text, t.to, end)) {
+        if (t.kind != token_kind::keyword) {
+            operands.push_back(t);
+            continue;
+        }
+        const std::string_view op = token_text(text, t);
+        const std::size_t wanted = op == "Tf" || op == "g" ? 1 : op == "rg" ? 3 : op == "k" ? 4 : 0;
+        if (wanted > 0 && operands.size() >= wanted) {
+            std::string values;
+            bool numbers = true;
+            for (std::size_t k = operands.size() - wanted; k < operands.size(); ++k) {
+                numbers = numbers && number_of(text, operands[k]).has_value();
+                values += std::string(token_text(text, operands[k])) + " ";
+            }
+            if (numbers && op == "Tf") made.font_size = *number_of(text, operands.back());
+            if (numbers && op != "Tf") made.colour = values + std::string(op);
+        }
+        operands.clear();
+    }
+}
+
+// Field flags (PDF 32000-1, tables 226 and 228).
+constexpr std::int32_t field_multiline = 1 << 12;
+constexpr std::int32_t field_password = 1 << 13;
+
+// A text field's value to draw where the form asks readers to make appearances; nullopt when
+// this is no such field. Lines empty: the field shows nothing.
+std::optional<made_appearance> value_appearance(const doc& d, const dict_view& widget,
+                                                const box_of& rect,
+                                                annotation_memo::outcomes& memo) {
+    const std::optional<value_at> type = field_value(d, widget, "FT");
+    if (!type || !name_is(type->buf, type->first, "Tx")) return std::nullopt;
+    const form_defaults& form = form_of(d, memo);
+    if (!form.need_appearances) return std::nullopt;
+    made_appearance made;
+    made.x0 = rect.x0, made.y0 = rect.y0, made.x1 = rect.x1, made.y1 = rect.y1;
+    const std::optional<value_at> flags_value = field_value(d, widget, "Ff");
+    const std::int32_t flags =
+        flags_value ? integer_of(flags_value->buf, flags_value->first).value_or(0) : 0;
+    const std::optional<value_at> value = field_value(d, widget, "V");
+    const std::optional<std::string> text =
+        value ? string_of(value->buf, value->first) : std::nullopt;
+    if (!text) return made;
+    const std::optional<value_at> da = field_value(d, widget, "DA");
+    read_default_appearance(da ? string_of(da->buf, da->first).value_or(form.default_appearance)
+                               : form.default_appearance,
+                            made);
+    // Size 0 asks for text that fits: a line as high as the field allows, 4 to 24 points; 12
+    // points in a multi-line field.
+    if (!(made.font_size > 0))
+        made.font_size =
+            flags & field_multiline ? 12.0 : std::clamp((rect.y1 - rect.y0 - 4) * 0.75, 4.0, 24.0);
+    std::string all = win_ansi(*text);
+    // A password shows as many asterisks as it has characters, as readers echo it.
+    if (flags & field_password) all.assign(all.size(), '*');
+    for (std::size_t from = 0; from <= all.size();) {
+        std::size_t to = all.find_first_of("\r\n", from);
+        if (to == std::string::npos) to = all.size();
+        made.lines.push_back(all.substr(from, to - from));
+        if (!(flags & field_multiline)) break;
+        from = to + 1;
+    }
+    return made;
+}
+
+annotation_outcome read_annotation(const doc& d, const value_at& element,
+                                   annotation_memo::outcomes& memo) {
     using kind = annotation_outcome::kind;
     const std::optional<dict_view> annot = dict_of(element);
     if (!annot) return {};
@@ -197,6 +332,15 @@ annotation_outcome read_annotation(const doc& d, const value_at& element) {
 
     const auto rect = number_array<4>(d, entry_value(d, *annot, "Rect"));
     const std::optional<std::int32_t> appearance = normal_appearance(d, *annot);
+    if (rect && !dict_find(*annot, "AP")) {
+        if (std::optional<made_appearance> made =
+                value_appearance(d, *annot, normalised(*rect), memo)) {
+            if (made->lines.empty()) return {};
+            printed_annotation p;
+            p.made = std::move(*made);
+            return {kind::drawn, std::move(p)};
+        }
+    }
     if (!rect || !appearance) return {kind::unusable, {}};
     const box_of where = normalised(*rect);
     // A state without an appearance, or an empty rectangle, shows nothing: nothing is missed.
@@ -215,10 +359,10 @@ page_annotations read_annots(const doc& d, const value_at& annots,
         annotation_outcome outcome;
         if (element.num > 0) {
             const auto [at, added] = memo.annotations.try_emplace(element.num);
-            if (added) at->second = read_annotation(d, element);
+            if (added) at->second = read_annotation(d, element, memo);
             outcome = at->second;
         } else {
-            outcome = read_annotation(d, element);
+            outcome = read_annotation(d, element, memo);
         }
         if (outcome.what == annotation_outcome::kind::drawn) out.drawn.push_back(outcome.drawn);
         if (outcome.what == annotation_outcome::kind::unusable) ++out.unusable;

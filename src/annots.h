@@ -4,17 +4,28 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "doc.h"
 
 namespace qf {
 
+// A text field's value drawn in Helvetica, where the form asks readers to make the appearances
+// (/NeedAppearances) and the field has none.
+struct made_appearance {
+    std::vector<std::string> lines; // WinAnsi bytes, top line first
+    double font_size = 0;
+    std::string colour;                    // the field's colour operators, such as "0 0 1 rg"
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0; // the field's rectangle, drawn inside it
+};
+
 struct printed_annotation {
-    std::int32_t appearance = 0; // input number of the appearance stream (a Form XObject)
+    std::int32_t appearance = 0; // input number of the appearance stream; 0: `made` is drawn
     // Maps the appearance, after its own /Matrix, onto the annotation's /Rect in the page's
     // default user space: "a b c d e f cm".
     double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+    made_appearance made;
 };
 
 struct page_annotations {
@@ -33,7 +44,8 @@ struct annotation_memo {
 
 // The page's annotations that print: the Print flag set, the Hidden flag clear, any subtype
 // but pop-ups and links. Each is drawn with its normal appearance (/AP /N, for a dictionary
-// of states the one /AS names).
+// of states the one /AS names), or, for a text field without one in a form that asks readers
+// to make appearances, with its value.
 page_annotations printed_annotations(const doc& d, const obj& page, annotation_memo& memo);
 page_annotations printed_annotations(const doc& d, const obj& page);
 

@@ -100,7 +100,8 @@ int collect_into(const doc& d, std::int32_t nsheets, renumber_map& map,
                  scan_refs(bytes(reinterpret_cast<const std::uint8_t*>(res->data()), res->size())))
                 carry.add(num);
         if (annotations && i < annotations->size())
-            for (const printed_annotation& a : (*annotations)[i].drawn) carry.add(a.appearance);
+            for (const printed_annotation& a : (*annotations)[i].drawn)
+                if (a.appearance > 0) carry.add(a.appearance);
     }
     if (carry.order.empty()) return 0;
 

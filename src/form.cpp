@@ -3,6 +3,7 @@
 // dictionary) and its resources renumbered into the output's numbering.
 #include "form.h"
 
+#include <initializer_list>
 #include <map>
 #include <string>
 
@@ -325,6 +326,51 @@ std::string form_dict_start(const pageinfo& pi) {
     return header;
 }
 
+namespace {
+
+// A literal string of these bytes: parentheses and backslashes escaped, bytes outside
+// printable ASCII written in octal.
+std::string literal_string(std::string_view text) {
+    std::string out = "(";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '(' || c == ')' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 32 || c > 126) {
+            out += format("\\%03o", static_cast<unsigned>(c));
+        } else {
+            out += ch;
+        }
+    }
+    return out + ")";
+}
+
+std::string matrix_text(std::initializer_list<double> values) {
+    std::string out;
+    for (double v : values) out += (out.empty() ? "" : " ") + num_str(v);
+    return out;
+}
+
+// A field's value drawn as a reader makes its appearance: inside the field's rectangle, two
+// points in, one line centred in a single-line field, lines from the top in a multi-line one.
+std::string draw_made(const made_appearance& m) {
+    const double w = m.x1 - m.x0, h = m.y1 - m.y0, size = m.font_size;
+    constexpr double padding = 2;
+    // The baseline sits a little above the bottom of the letters' box.
+    const double descent = 0.22 * size, leading = 1.15 * size;
+    const double first =
+        m.lines.size() > 1 ? m.y1 - padding - size + descent : m.y0 + (h - size) / 2 + descent;
+    std::string out = "q " + matrix_text({m.x0, m.y0, w, h}) + " re W n BT /QfHelv " +
+                      num_str(size) + " Tf " + (m.colour.empty() ? "0 g" : m.colour) + " " +
+                      matrix_text({m.x0 + padding, first}) + " Td";
+    for (std::size_t i = 0; i < m.lines.size(); ++i)
+        out += (i ? " 0 " + num_str(-leading) + " Td " : " ") + literal_string(m.lines[i]) + " Tj";
+    return out + " ET Q\n";
+}
+
+} // namespace
+
 std::vector<std::uint8_t> build_annotated_form(const pageinfo& pi, std::int32_t page_form,
                                                const page_annotations& annots,
                                                const renumber_map& map) {
@@ -332,17 +378,26 @@ std::vector<std::uint8_t> build_annotated_form(const pageinfo& pi, std::int32_t 
     std::string content = "/Pg Do\n";
     std::string xobjects = "/Pg " + std::to_string(page_form) + " 0 R";
     std::map<std::int32_t, std::string> names;
+    bool made_text = false;
     for (const printed_annotation& a : annots.drawn) {
+        if (a.appearance == 0) {
+            content += draw_made(a.made);
+            made_text = true;
+            continue;
+        }
         const std::int32_t carried = map_lookup(map, a.appearance);
         if (carried <= 0) continue;
         auto [at, added] = names.emplace(carried, "A" + std::to_string(names.size()));
         if (added) xobjects += " /" + at->second + " " + std::to_string(carried) + " 0 R";
-        content += "q " + num_str(a.a) + " " + num_str(a.b) + " " + num_str(a.c) + " " +
-                   num_str(a.d) + " " + num_str(a.e) + " " + num_str(a.f) + " cm /" + at->second +
-                   " Do Q\n";
+        content +=
+            "q " + matrix_text({a.a, a.b, a.c, a.d, a.e, a.f}) + " cm /" + at->second + " Do Q\n";
     }
+    std::string resources = "/XObject << " + xobjects + " >>";
+    if (made_text)
+        resources += " /Font << /QfHelv << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
+                     "/Encoding /WinAnsiEncoding >> >>";
     const std::string header = form_dict_start(pi) + " /Length " + std::to_string(content.size()) +
-                               " /Resources << /XObject << " + xobjects + " >> >> >> stream\n";
+                               " /Resources << " + resources + " >> >> stream\n";
     std::vector<std::uint8_t> body;
     body.reserve(header.size() + content.size() + form_end.size());
     body.insert(body.end(), header.begin(), header.end());

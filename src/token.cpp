@@ -144,6 +144,60 @@ bool name_is(bytes d, const token& t, std::string_view key) {
     return name_of(d, t) == key;
 }
 
+std::optional<std::string> string_of(bytes d, const token& t) {
+    std::string out;
+    if (t.kind == token_kind::hex_string) {
+        int high = -1;
+        for (std::int32_t p = t.from + 1; p < t.to - 1; ++p) {
+            const int v = hex_digit(byte_at(d, p));
+            if (v < 0) continue; // white space between the digits
+            if (high < 0) {
+                high = v;
+            } else {
+                out.push_back(static_cast<char>(high << 4 | v));
+                high = -1;
+            }
+        }
+        if (high >= 0) out.push_back(static_cast<char>(high << 4));
+        return out;
+    }
+    if (t.kind != token_kind::string) return std::nullopt;
+    const std::int32_t last = t.to - 1; // the closing ")"
+    for (std::int32_t p = t.from + 1; p < last; ++p) {
+        const std::uint8_t c = byte_at(d, p);
+        if (c != '\\') {
+            // An end of line in a string is read as a line feed, whatever its bytes.
+            if (c == '\r') {
+                out.push_back('\n');
+                if (p + 1 < last && byte_at(d, p + 1) == '\n') ++p;
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
+            continue;
+        }
+        if (++p >= last) break;
+        const std::uint8_t e = byte_at(d, p);
+        if (e >= '0' && e <= '7') {
+            int value = e - '0';
+            for (int k = 0;
+                 k < 2 && p + 1 < last && byte_at(d, p + 1) >= '0' && byte_at(d, p + 1) <= '7'; ++k)
+                value = value * 8 + (byte_at(d, ++p) - '0');
+            out.push_back(static_cast<char>(value & 0xFF));
+            continue;
+        }
+        // \n \r \t \b \f stand for their control bytes; a backslash before a line end
+        // continues the line; any other escaped byte, \( \) \\ included, is itself.
+        constexpr std::string_view letters = "nrtbf", controls = "\n\r\t\b\f";
+        if (const std::size_t k = letters.find(static_cast<char>(e)); k != letters.npos)
+            out.push_back(controls[k]);
+        else if (e == '\r' && p + 1 < last && byte_at(d, p + 1) == '\n')
+            ++p;
+        else if (e != '\r' && e != '\n')
+            out.push_back(static_cast<char>(e));
+    }
+    return out;
+}
+
 std::optional<std::int32_t> integer_of(bytes d, const token& t) {
     if (t.kind != token_kind::integer) return std::nullopt;
     std::int32_t cursor = t.from;

@@ -62,6 +62,11 @@ std::string name_of(bytes d, const token& t);
 // Whether a name token names `key` (escapes decoded).
 bool name_is(bytes d, const token& t, std::string_view key);
 
+// The bytes a literal or hex string token stands for: escapes (\n \r \t \b \f \( \) \\,
+// octal \ddd, a backslash before a line end) undone, hex digits paired (a last odd one
+// followed by 0); nullopt for any other token.
+std::optional<std::string> string_of(bytes d, const token& t);
+
 // The value of an integer token, wrapping in 32 bits; nullopt for any other token.
 std::optional<std::int32_t> integer_of(bytes d, const token& t);
 

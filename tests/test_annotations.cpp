@@ -185,6 +185,58 @@ TEST(PrintedAnnotations, AppearanceFittedToItsRectangle) {
     }
 }
 
+// A form that asks readers to make its fields' appearances, with text fields that have none.
+std::string form_without_appearances(bool need_appearances) {
+    const std::string widget = "/Subtype /Widget /F 4 ";
+    return qft::make_pdf(
+        {"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 9 0 R 7 0 R 8 0 R] "
+         "/NeedAppearances " +
+             std::string(need_appearances ? "true" : "false") + " /DA (/Helv 0 Tf 0 g) >> >>",
+         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 400] /Annots [5 0 R 6 0 R 7 0 R 8 0 "
+         "R] >>",
+         "",
+         "<< /FT /Tx " + widget +
+             "/Rect [50 300 300 324] /V (Grace Hopper) /DA (/Helv 12 Tf 0 0 1 rg) >>",
+         // A widget whose field, its parent, holds the type and the value (UTF-16).
+         "<< " + widget + "/Parent 9 0 R /Rect [50 250 300 270] >>",
+         "<< /FT /Tx " + widget + "/Ff 8192 /Rect [50 200 300 220] /V (secret) >>",
+         "<< /FT /Tx " + widget +
+             "/Ff 4096 /Rect [50 50 300 150] /V (First line\\nSecond \\(line\\)) /DA (/Helv 10 Tf) "
+             ">>",
+         "<< /FT /Tx /V <FEFF0043006F0062006F006C00202013> /Kids [6 0 R] >>"});
+}
+
+TEST(PrintedAnnotations, TextFieldValuesDrawnWhereTheFormAsksForAppearances) {
+    qf::doc d;
+    ASSERT_EQ(qft::load(form_without_appearances(true), d), 0);
+    const qf::page_annotations got = read_page(d);
+    EXPECT_EQ(got.unusable, 0);
+    ASSERT_EQ(got.drawn.size(), 4u);
+    struct want {
+        std::vector<std::string> lines;
+        double size;
+        std::string colour;
+    };
+    const want wants[] = {{{"Grace Hopper"}, 12, "0 0 1 rg"},
+                          {{"Cobol \x96"}, 12, "0 g"}, // auto: 20 points high
+                          {{"******"}, 12, "0 g"},     // a password, as readers echo it
+                          {{"First line", "Second (line)"}, 10, ""}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(got.drawn[i].appearance, 0);
+        EXPECT_EQ(got.drawn[i].made.lines, wants[i].lines);
+        EXPECT_DOUBLE_EQ(got.drawn[i].made.font_size, wants[i].size);
+        EXPECT_EQ(got.drawn[i].made.colour, wants[i].colour);
+    }
+    // Without the form's request the fields have no appearance to draw.
+    qf::doc plain;
+    ASSERT_EQ(qft::load(form_without_appearances(false), plain), 0);
+    const qf::page_annotations none = read_page(plain);
+    EXPECT_TRUE(none.drawn.empty());
+    EXPECT_EQ(none.unusable, 4);
+}
+
 // ---- booklets read back --------------------------------------------------------------------
 
 using booklet = qft::imposed;
@@ -356,6 +408,25 @@ TEST(AnnotatedBooklet, FieldValuesStandInTheirPagesSlotAndNothingElsePrints) {
                     for (const auto& [text, half] : side) EXPECT_NE(text, word);
         }
     }
+}
+
+TEST(AnnotatedBooklet, MadeAppearancesReadBack) {
+    if (!have_readers()) GTEST_SKIP() << "qpdf or poppler is not installed";
+    const std::string dir = qft::temp_dir();
+    const std::string in = dir + "/form.pdf", out = dir + "/booklet.pdf";
+    qft::write_file(in, form_without_appearances(true));
+    const booklet b = impose(in, out, QUIREFOLD_ANNOTATIONS_PRINT);
+    ASSERT_EQ(b.status, QUIREFOLD_IMPOSE_OK) << b.message;
+    std::string check;
+    EXPECT_EQ(qft::run("qpdf --check " + out, &check, true), 0) << check;
+    std::string text;
+    ASSERT_EQ(qft::run("pdftotext -layout " + out + " -", &text), 0);
+    for (const char* word : {"Grace Hopper", "Cobol", "First line", "Second (line)"})
+        EXPECT_NE(text.find(word), std::string::npos) << word << " in " << text;
+    EXPECT_EQ(text.find("secret"), std::string::npos);
+    EXPECT_NE(text.find("******"), std::string::npos);
+    // The multi-line field's lines stand one above the other, the first on top.
+    EXPECT_LT(text.find("First line"), text.find("Second (line)"));
 }
 
 TEST(AnnotatedBooklet, SharedAppearanceIsCarriedOnce) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -126,6 +127,35 @@ TEST(Tokenizer, ValuesOfTokens) {
     EXPECT_FALSE(qf::reference_at(d, t[9], end));  // no generation
     EXPECT_FALSE(qf::reference_at(d, t[11], end)); // object 0 is never referenced
     EXPECT_FALSE(qf::reference_at(d, t[14], end));
+}
+
+TEST(Tokenizer, StringValues) {
+    struct string_case {
+        std::string text;
+        std::optional<std::string> want;
+    };
+    const string_case cases[] = {
+        {"(plain)", "plain"},
+        {"(a\\(b\\)c)", "a(b)c"},
+        {"(n(es)ted)", "n(es)ted"},
+        {"(\\n\\r\\t\\b\\f\\\\)", "\n\r\t\b\f\\"},
+        {"(\\101\\7\\0617)", "A\x07"
+                             "17"},
+        {"(\\q)", "q"},             // an unknown escape is the byte itself
+        {"(one\\\ntwo)", "onetwo"}, // a line continued
+        {"(one\\\r\ntwo)", "onetwo"},
+        {"(a\r\nb\rc)", "a\nb\nc"}, // every end of line reads as a line feed
+        {"<48 65 6C6c 6F>", "Hello"},
+        {"<414>", "A@"}, // an odd last digit is followed by 0
+        {"<>", ""},
+        {"/Name", std::nullopt},
+        {"12", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto v = exact(c.text);
+        const qf::token t = qf::next_token(view_of(v), 0, size_of(v));
+        EXPECT_EQ(qf::string_of(view_of(v), t), c.want) << c.text;
+    }
 }
 
 TEST(Tokenizer, ObjectEnd) {
