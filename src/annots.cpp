@@ -127,9 +127,9 @@ std::optional<std::int32_t> normal_appearance(const doc& d, const dict_view& ann
     return state->num;
 }
 
-// The matrix that maps the appearance stream `num` onto `rect`: its /BBox, transformed by its
-// /Matrix, fitted to the rectangle (PDF 32000-1, 12.5.5).
-std::optional<printed_annotation> placed_on(const doc& d, std::int32_t num, const box_of& rect) {
+// The box of the appearance stream `num` as it draws: its /BBox transformed by its /Matrix
+// (PDF 32000-1, 12.5.5); nullopt when it has none or it is empty.
+std::optional<box_of> appearance_box(const doc& d, std::int32_t num) {
     const obj* o = find_obj(d, num);
     if (!o) return std::nullopt;
     const dict_range r = dict_range_of(d, *o);
@@ -144,21 +144,28 @@ std::optional<printed_annotation> placed_on(const doc& d, std::int32_t num, cons
         if (!given) return std::nullopt;
         m = *given;
     }
-    double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
+    box_of box{INFINITY, INFINITY, -INFINITY, -INFINITY};
     for (const auto& [x, y] :
          {std::pair{(*bbox)[0], (*bbox)[1]}, std::pair{(*bbox)[2], (*bbox)[1]},
           std::pair{(*bbox)[0], (*bbox)[3]}, std::pair{(*bbox)[2], (*bbox)[3]}}) {
         const double tx = m[0] * x + m[2] * y + m[4];
         const double ty = m[1] * x + m[3] * y + m[5];
-        x0 = std::min(x0, tx), y0 = std::min(y0, ty), x1 = std::max(x1, tx), y1 = std::max(y1, ty);
+        box = {std::min(box.x0, tx), std::min(box.y0, ty), std::max(box.x1, tx),
+               std::max(box.y1, ty)};
     }
-    if (!(x1 - x0 > 0) || !(y1 - y0 > 0)) return std::nullopt;
+    if (!(box.x1 - box.x0 > 0) || !(box.y1 - box.y0 > 0)) return std::nullopt;
+    return box;
+}
+
+// The appearance stream `num`, whose box as it draws is `box`, fitted to `rect`.
+std::optional<printed_annotation> placed_on(std::int32_t num, const box_of& box,
+                                            const box_of& rect) {
     printed_annotation p;
     p.appearance = num;
-    p.a = (rect.x1 - rect.x0) / (x1 - x0);
-    p.d = (rect.y1 - rect.y0) / (y1 - y0);
-    p.e = rect.x0 - x0 * p.a;
-    p.f = rect.y0 - y0 * p.d;
+    p.a = (rect.x1 - rect.x0) / (box.x1 - box.x0);
+    p.d = (rect.y1 - rect.y0) / (box.y1 - box.y0);
+    p.e = rect.x0 - box.x0 * p.a;
+    p.f = rect.y0 - box.y0 * p.d;
     for (double v : {p.a, p.d, p.e, p.f})
         if (!std::isfinite(v)) return std::nullopt;
     return p;
@@ -184,6 +191,10 @@ struct annotation_memo::outcomes {
     std::unordered_map<std::int32_t, page_annotations> pages, arrays;
     std::unordered_map<std::int32_t, annotation_outcome> annotations;
     std::optional<form_defaults> form; // read when a field first needs it
+    // Parent fields by number: a field with many widgets is read once for all of them; and
+    // the boxes of appearance streams, which check boxes share.
+    std::unordered_map<std::int32_t, std::optional<dict_view>> parents;
+    std::unordered_map<std::int32_t, std::optional<box_of>> appearance_boxes;
 };
 
 namespace {
@@ -192,11 +203,18 @@ namespace {
 constexpr int max_field_levels = 16;
 
 // A field attribute of the widget, or of the nearest field above it that has it.
-std::optional<value_at> field_value(const doc& d, const dict_view& widget, std::string_view key) {
+std::optional<value_at> field_value(const doc& d, const dict_view& widget, std::string_view key,
+                                    annotation_memo::outcomes& memo) {
     std::optional<dict_view> field = widget;
     for (int level = 0; field && level < max_field_levels; ++level) {
         if (dict_find(*field, key)) return entry_value(d, *field, key);
-        field = entry_dict(d, *field, "Parent");
+        const dict_entry* parent = dict_find(*field, "Parent");
+        const std::optional<reference> ref =
+            parent ? reference_at(field->text, parent->value, parent->value_end) : std::nullopt;
+        if (!ref) return std::nullopt; // a parent is always an object of its own
+        const auto [at, added] = memo.parents.try_emplace(ref->num);
+        if (added) at->second = entry_dict(d, *field, "Parent");
+        field = at->second;
     }
     return std::nullopt;
 }
@@ -280,20 +298,20 @@ constexpr std::int32_t field_password = 1 << 13;
 std::optional<made_appearance> value_appearance(const doc& d, const dict_view& widget,
                                                 const box_of& rect,
                                                 annotation_memo::outcomes& memo) {
-    const std::optional<value_at> type = field_value(d, widget, "FT");
+    const std::optional<value_at> type = field_value(d, widget, "FT", memo);
     if (!type || !name_is(type->buf, type->first, "Tx")) return std::nullopt;
     const form_defaults& form = form_of(d, memo);
     if (!form.need_appearances) return std::nullopt;
     made_appearance made;
     made.x0 = rect.x0, made.y0 = rect.y0, made.x1 = rect.x1, made.y1 = rect.y1;
-    const std::optional<value_at> flags_value = field_value(d, widget, "Ff");
+    const std::optional<value_at> flags_value = field_value(d, widget, "Ff", memo);
     const std::int32_t flags =
         flags_value ? integer_of(flags_value->buf, flags_value->first).value_or(0) : 0;
-    const std::optional<value_at> value = field_value(d, widget, "V");
+    const std::optional<value_at> value = field_value(d, widget, "V", memo);
     const std::optional<std::string> text =
         value ? string_of(value->buf, value->first) : std::nullopt;
     if (!text) return made;
-    const std::optional<value_at> da = field_value(d, widget, "DA");
+    const std::optional<value_at> da = field_value(d, widget, "DA", memo);
     read_default_appearance(da ? string_of(da->buf, da->first).value_or(form.default_appearance)
                                : form.default_appearance,
                             made);
@@ -345,8 +363,11 @@ annotation_outcome read_annotation(const doc& d, const value_at& element,
     const box_of where = normalised(*rect);
     // A state without an appearance, or an empty rectangle, shows nothing: nothing is missed.
     if (*appearance == 0 || !(where.x1 > where.x0) || !(where.y1 > where.y0)) return {};
-    if (const std::optional<printed_annotation> placed = placed_on(d, *appearance, where))
-        return {kind::drawn, *placed};
+    const auto [box, added] = memo.appearance_boxes.try_emplace(*appearance);
+    if (added) box->second = appearance_box(d, *appearance);
+    const std::optional<printed_annotation> placed =
+        box->second ? placed_on(*appearance, *box->second, where) : std::nullopt;
+    if (placed) return {kind::drawn, *placed};
     return {kind::unusable, {}};
 }
 
