@@ -348,7 +348,10 @@ std::string literal_string(std::string_view text) {
 
 std::string matrix_text(std::initializer_list<double> values) {
     std::string out;
-    for (double v : values) out += (out.empty() ? "" : " ") + num_str(v);
+    for (double v : values) {
+        if (!out.empty()) out += ' ';
+        out += num_str(v);
+    }
     return out;
 }
 
@@ -361,12 +364,27 @@ std::string draw_made(const made_appearance& m) {
     const double descent = 0.22 * size, leading = 1.15 * size;
     const double first =
         m.lines.size() > 1 ? m.y1 - padding - size + descent : m.y0 + (h - size) / 2 + descent;
-    std::string out = "q " + matrix_text({m.x0, m.y0, w, h}) + " re W n BT /QfHelv " +
-                      num_str(size) + " Tf " + (m.colour.empty() ? "0 g" : m.colour) + " " +
-                      matrix_text({m.x0 + padding, first}) + " Td";
-    for (std::size_t i = 0; i < m.lines.size(); ++i)
-        out += (i ? " 0 " + num_str(-leading) + " Td " : " ") + literal_string(m.lines[i]) + " Tj";
-    return out + " ET Q\n";
+    std::string out = "q ";
+    out += matrix_text({m.x0, m.y0, w, h});
+    out += " re W n BT /QfHelv ";
+    out += num_str(size);
+    out += " Tf ";
+    out += m.colour.empty() ? "0 g" : m.colour;
+    out += ' ';
+    out += matrix_text({m.x0 + padding, first});
+    out += " Td";
+    for (std::size_t i = 0; i < m.lines.size(); ++i) {
+        if (i > 0) {
+            out += " 0 ";
+            out += num_str(-leading);
+            out += " Td";
+        }
+        out += ' ';
+        out += literal_string(m.lines[i]);
+        out += " Tj";
+    }
+    out += " ET Q\n";
+    return out;
 }
 
 } // namespace
@@ -387,10 +405,21 @@ std::vector<std::uint8_t> build_annotated_form(const pageinfo& pi, std::int32_t 
         }
         const std::int32_t carried = map_lookup(map, a.appearance);
         if (carried <= 0) continue;
-        auto [at, added] = names.emplace(carried, "A" + std::to_string(names.size()));
-        if (added) xobjects += " /" + at->second + " " + std::to_string(carried) + " 0 R";
-        content +=
-            "q " + matrix_text({a.a, a.b, a.c, a.d, a.e, a.f}) + " cm /" + at->second + " Do Q\n";
+        std::string name = "A";
+        name += std::to_string(names.size());
+        auto [at, added] = names.emplace(carried, std::move(name));
+        if (added) {
+            xobjects += " /";
+            xobjects += at->second;
+            xobjects += ' ';
+            xobjects += std::to_string(carried);
+            xobjects += " 0 R";
+        }
+        content += "q ";
+        content += matrix_text({a.a, a.b, a.c, a.d, a.e, a.f});
+        content += " cm /";
+        content += at->second;
+        content += " Do Q\n";
     }
     std::string resources = "/XObject << " + xobjects + " >>";
     if (made_text)
