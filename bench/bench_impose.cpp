@@ -38,6 +38,7 @@ qf::layout_options layout(bool all_options) {
     opt.creep = 3;
     opt.scale = qf::scale_mode::shrink;
     opt.fold_marks = true;
+    opt.annotations = true;
     return opt;
 }
 

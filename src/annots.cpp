@@ -401,7 +401,16 @@ page_annotations printed_annotations(const doc& d, const obj& page, annotation_m
     if (const auto it = known.pages.find(page.num); it != known.pages.end()) return it->second;
     page_annotations out;
     const dict_range r = dict_range_of(d, page);
-    const std::optional<dict_view> page_dict = r.ok ? read_dict(r.buf, r.from, r.to) : std::nullopt;
+    // Most pages have no annotations: a page whose bytes name no /Annots (nor hold a "#" that
+    // could spell it) is not read as a dictionary.
+    const std::string_view text =
+        r.ok ? std::string_view(reinterpret_cast<const char*>(r.buf.data()) + r.from,
+                                static_cast<std::size_t>(r.to - r.from))
+             : std::string_view();
+    const bool may_have_annots =
+        text.find("/Annots") != std::string_view::npos || text.find('#') != std::string_view::npos;
+    const std::optional<dict_view> page_dict =
+        may_have_annots ? read_dict(r.buf, r.from, r.to) : std::nullopt;
     const std::optional<value_at> annots =
         page_dict ? entry_value(d, *page_dict, "Annots") : std::nullopt;
     if (annots && annots->num > 0) {
