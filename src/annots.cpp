@@ -289,38 +289,22 @@ void read_default_appearance(const std::string& da, made_appearance& made) {
     }
 }
 
-// Field flags (PDF 32000-1, tables 226 and 228).
+// Field flags (PDF 32000-1, tables 226, 227 and 228).
 constexpr std::int32_t field_multiline = 1 << 12;
 constexpr std::int32_t field_password = 1 << 13;
+constexpr std::int32_t field_radio = 1 << 15;
+constexpr std::int32_t field_push_button = 1 << 16;
 
-// A text field's value to draw where the form asks readers to make appearances; nullopt when
-// this is no such field. Lines empty: the field shows nothing.
-std::optional<made_appearance> value_appearance(const doc& d, const dict_view& widget,
-                                                const box_of& rect,
-                                                annotation_memo::outcomes& memo) {
-    const std::optional<value_at> type = field_value(d, widget, "FT", memo);
-    if (!type || !name_is(type->buf, type->first, "Tx")) return std::nullopt;
-    const form_defaults& form = form_of(d, memo);
-    if (!form.need_appearances) return std::nullopt;
-    made_appearance made;
-    made.x0 = rect.x0, made.y0 = rect.y0, made.x1 = rect.x1, made.y1 = rect.y1;
-    const std::optional<value_at> flags_value = field_value(d, widget, "Ff", memo);
-    const std::int32_t flags =
-        flags_value ? integer_of(flags_value->buf, flags_value->first).value_or(0) : 0;
-    const std::optional<value_at> value = field_value(d, widget, "V", memo);
-    const std::optional<std::string> text =
-        value ? string_of(value->buf, value->first) : std::nullopt;
-    if (!text) return made;
-    const std::optional<value_at> da = field_value(d, widget, "DA", memo);
-    read_default_appearance(da ? string_of(da->buf, da->first).value_or(form.default_appearance)
-                               : form.default_appearance,
-                            made);
+// A text field's value, line by line.
+void make_text(const std::string& value, std::int32_t flags, const box_of& rect,
+               made_appearance& made) {
     // Size 0 asks for text that fits: a line as high as the field allows, 4 to 24 points; 12
     // points in a multi-line field.
     if (!(made.font_size > 0))
         made.font_size =
             flags & field_multiline ? 12.0 : std::clamp((rect.y1 - rect.y0 - 4) * 0.75, 4.0, 24.0);
-    std::string all = win_ansi(*text);
+    made.multiline = (flags & field_multiline) != 0;
+    std::string all = win_ansi(value);
     // A password shows as many asterisks as it has characters, as readers echo it.
     if (flags & field_password) all.assign(all.size(), '*');
     for (std::size_t from = 0; from <= all.size();) {
@@ -330,6 +314,88 @@ std::optional<made_appearance> value_appearance(const doc& d, const dict_view& w
         if (!(flags & field_multiline)) break;
         from = to + 1;
     }
+}
+
+// A check box or radio button that is on: its caption (/MK /CA) in ZapfDingbats, a check mark
+// or a dot unless it names another.
+void make_mark(const doc& d, const dict_view& widget, std::int32_t flags, const box_of& rect,
+               made_appearance& made) {
+    std::string caption = flags & field_radio ? "l" : "4";
+    if (const std::optional<dict_view> mk = entry_dict(d, widget, "MK"))
+        if (const std::optional<value_at> ca = entry_value(d, *mk, "CA"))
+            caption = string_of(ca->buf, ca->first).value_or(caption).substr(0, 1);
+    made.symbol = true;
+    if (!(made.font_size > 0))
+        made.font_size = std::min(rect.x1 - rect.x0, rect.y1 - rect.y0) * 0.8;
+    made.lines = {caption};
+}
+
+// A colour array of /MK (1 grey, 3 RGB or 4 CMYK numbers) as the operators that set it, for
+// filling (`fill`) or stroking; empty for no colour.
+std::string colour_operators(const doc& d, const dict_view& mk, std::string_view key, bool fill) {
+    const std::optional<value_at> v = entry_value(d, mk, key);
+    const std::optional<std::vector<value_at>> parts = v ? array_elements(d, *v, 5) : std::nullopt;
+    if (!parts || (parts->size() != 1 && parts->size() != 3 && parts->size() != 4)) return {};
+    std::string out;
+    for (const value_at& part : *parts) {
+        if (!number_of(part.buf, part.first)) return {};
+        out += token_text(part.buf, part.first);
+        out += ' ';
+    }
+    constexpr std::string_view fill_ops[] = {"g", "", "", "rg", "k"};
+    constexpr std::string_view stroke_ops[] = {"G", "", "", "RG", "K"};
+    out += (fill ? fill_ops : stroke_ops)[parts->size()];
+    return out;
+}
+
+// The background and border a reader draws around a field it makes the appearance of.
+void read_frame(const doc& d, const dict_view& widget, made_appearance& made) {
+    if (const std::optional<dict_view> mk = entry_dict(d, widget, "MK")) {
+        made.background = colour_operators(d, *mk, "BG", true);
+        made.border = colour_operators(d, *mk, "BC", false);
+    }
+    if (const std::optional<dict_view> bs = entry_dict(d, widget, "BS"))
+        if (const std::optional<value_at> w = entry_value(d, *bs, "W"))
+            made.border_width = std::clamp(number_of(w->buf, w->first).value_or(1.0), 0.0, 12.0);
+}
+
+// A field's appearance, made where the form asks readers to make appearances and the field
+// has none it can use: a text field's value, a check box's or radio button's mark when it is
+// on. nullopt when this is no such field; no lines when the field shows nothing.
+std::optional<made_appearance> made_for_field(const doc& d, const dict_view& widget,
+                                              const box_of& rect, annotation_memo::outcomes& memo) {
+    const std::optional<value_at> type = field_value(d, widget, "FT", memo);
+    if (!type) return std::nullopt;
+    const bool text = name_is(type->buf, type->first, "Tx");
+    if (!text && !name_is(type->buf, type->first, "Btn")) return std::nullopt;
+    const form_defaults& form = form_of(d, memo);
+    if (!form.need_appearances) return std::nullopt;
+    const std::optional<value_at> flags_value = field_value(d, widget, "Ff", memo);
+    const std::int32_t flags =
+        flags_value ? integer_of(flags_value->buf, flags_value->first).value_or(0) : 0;
+    if (!text && (flags & field_push_button)) return std::nullopt;
+
+    made_appearance made;
+    made.x0 = rect.x0, made.y0 = rect.y0, made.x1 = rect.x1, made.y1 = rect.y1;
+    read_frame(d, widget, made);
+    const std::optional<value_at> da = field_value(d, widget, "DA", memo);
+    read_default_appearance(da ? string_of(da->buf, da->first).value_or(form.default_appearance)
+                               : form.default_appearance,
+                            made);
+    if (text) {
+        const std::optional<value_at> value = field_value(d, widget, "V", memo);
+        const std::optional<std::string> shown =
+            value ? string_of(value->buf, value->first) : std::nullopt;
+        if (shown) make_text(*shown, flags, rect, made);
+        return made;
+    }
+    // A button is on in any state but Off: the widget's own /AS, else the field's value.
+    const dict_entry* as = dict_find(widget, "AS");
+    std::optional<value_at> state;
+    if (as) state = value_at{widget.text, as->value, as->value_end, 0};
+    if (!state) state = field_value(d, widget, "V", memo);
+    if (state && state->first.kind == token_kind::name && !name_is(state->buf, state->first, "Off"))
+        make_mark(d, widget, flags, rect, made);
     return made;
 }
 
@@ -350,10 +416,11 @@ annotation_outcome read_annotation(const doc& d, const value_at& element,
 
     const auto rect = number_array<4>(d, entry_value(d, *annot, "Rect"));
     const std::optional<std::int32_t> appearance = normal_appearance(d, *annot);
-    if (rect && !dict_find(*annot, "AP")) {
+    // A form that asks for appearances has them made also for fields whose state has none.
+    if (rect && (!appearance || *appearance == 0)) {
         if (std::optional<made_appearance> made =
-                value_appearance(d, *annot, normalised(*rect), memo)) {
-            if (made->lines.empty()) return {};
+                made_for_field(d, *annot, normalised(*rect), memo)) {
+            if (made->lines.empty() && made->background.empty() && made->border.empty()) return {};
             printed_annotation p;
             p.made = std::move(*made);
             return {kind::drawn, std::move(p)};

@@ -11,12 +11,17 @@
 
 namespace qf {
 
-// A text field's value drawn in Helvetica, where the form asks readers to make the appearances
-// (/NeedAppearances) and the field has none.
+// A field's appearance made where the form asks readers to make them (/NeedAppearances) and
+// the field has none it can use: a text field's value in Helvetica, or the mark of a check box
+// or radio button that is on, in ZapfDingbats.
 struct made_appearance {
-    std::vector<std::string> lines; // WinAnsi bytes, top line first
+    std::vector<std::string> lines; // WinAnsi bytes, top line first; the mark's one character
+    bool symbol = false;            // a mark: one ZapfDingbats character, centred
+    bool multiline = false;         // lines from the top, not one line centred
     double font_size = 0;
     std::string colour;                    // the field's colour operators, such as "0 0 1 rg"
+    std::string background, border;        // /MK /BG and /BC as fill and stroke operators
+    double border_width = 1;               // /BS /W
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0; // the field's rectangle, drawn inside it
 };
 
@@ -44,8 +49,8 @@ struct annotation_memo {
 
 // The page's annotations that print: the Print flag set, the Hidden flag clear, any subtype
 // but pop-ups and links. Each is drawn with its normal appearance (/AP /N, for a dictionary
-// of states the one /AS names), or, for a text field without one in a form that asks readers
-// to make appearances, with its value.
+// of states the one /AS names), or, for a text field or check box without one in a form that
+// asks readers to make appearances, with one made from its value.
 page_annotations printed_annotations(const doc& d, const obj& page, annotation_memo& memo);
 page_annotations printed_annotations(const doc& d, const obj& page);
 

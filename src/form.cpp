@@ -355,23 +355,47 @@ std::string matrix_text(std::initializer_list<double> values) {
     return out;
 }
 
-// A field's value drawn as a reader makes its appearance: inside the field's rectangle, two
-// points in, one line centred in a single-line field, lines from the top in a multi-line one.
+// A field's appearance drawn as a reader makes it, inside the field's rectangle: a mark
+// centred; text two points in, one line centred in a single-line field, lines from the top in
+// a multi-line one.
 std::string draw_made(const made_appearance& m) {
     const double w = m.x1 - m.x0, h = m.y1 - m.y0, size = m.font_size;
-    constexpr double padding = 2;
-    // The baseline sits a little above the bottom of the letters' box.
+    // Text stands two points inside the border.
+    const double padding = 2 + (m.border.empty() ? 0 : m.border_width);
+    // The baseline sits a little above the bottom of the letters' box; ZapfDingbats marks are
+    // about as wide as three quarters of their size.
     const double descent = 0.22 * size, leading = 1.15 * size;
-    const double first =
-        m.lines.size() > 1 ? m.y1 - padding - size + descent : m.y0 + (h - size) / 2 + descent;
+    double x = m.x0 + padding;
+    double y = m.multiline ? m.y1 - padding - size + descent : m.y0 + (h - size) / 2 + descent;
+    if (m.symbol) {
+        x = m.x0 + (w - 0.75 * size) / 2;
+        y = m.y0 + (h - 0.7 * size) / 2;
+    }
     std::string out = "q ";
-    out += matrix_text({m.x0, m.y0, w, h});
-    out += " re W n BT /QfHelv ";
+    const std::string box = matrix_text({m.x0, m.y0, w, h});
+    if (!m.background.empty()) {
+        out += m.background;
+        out += ' ';
+        out += box;
+        out += " re f ";
+    }
+    if (!m.border.empty() && m.border_width > 0) {
+        // The border's stroke stays inside the rectangle.
+        const double b = m.border_width;
+        out += num_str(b);
+        out += " w ";
+        out += m.border;
+        out += ' ';
+        out += matrix_text({m.x0 + b / 2, m.y0 + b / 2, w - b, h - b});
+        out += " re S ";
+    }
+    out += box;
+    out += m.symbol ? " re W n BT /QfZapf " : " re W n BT /QfHelv ";
     out += num_str(size);
     out += " Tf ";
     out += m.colour.empty() ? "0 g" : m.colour;
     out += ' ';
-    out += matrix_text({m.x0 + padding, first});
+    out += matrix_text({x, y});
     out += " Td";
     for (std::size_t i = 0; i < m.lines.size(); ++i) {
         if (i > 0) {
@@ -396,11 +420,11 @@ std::vector<std::uint8_t> build_annotated_form(const pageinfo& pi, std::int32_t 
     std::string content = "/Pg Do\n";
     std::string xobjects = "/Pg " + std::to_string(page_form) + " 0 R";
     std::map<std::int32_t, std::string> names;
-    bool made_text = false;
+    bool made_text = false, made_mark = false;
     for (const printed_annotation& a : annots.drawn) {
         if (a.appearance == 0) {
             content += draw_made(a.made);
-            made_text = true;
+            (a.made.symbol ? made_mark : made_text) = true;
             continue;
         }
         const std::int32_t carried = map_lookup(map, a.appearance);
@@ -422,9 +446,15 @@ std::vector<std::uint8_t> build_annotated_form(const pageinfo& pi, std::int32_t 
         content += " Do Q\n";
     }
     std::string resources = "/XObject << " + xobjects + " >>";
-    if (made_text)
-        resources += " /Font << /QfHelv << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
-                     "/Encoding /WinAnsiEncoding >> >>";
+    if (made_text || made_mark) {
+        resources += " /Font <<";
+        if (made_text)
+            resources += " /QfHelv << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
+                         "/Encoding /WinAnsiEncoding >>";
+        if (made_mark)
+            resources += " /QfZapf << /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats >>";
+        resources += " >>";
+    }
     const std::string header = form_dict_start(pi) + " /Length " + std::to_string(content.size()) +
                                " /Resources << " + resources + " >> >> stream\n";
     std::vector<std::uint8_t> body;
