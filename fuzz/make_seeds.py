@@ -128,6 +128,16 @@ def load_seeds():
         ap,
         b"[5 0 R << /Subtype /Popup /F 4 /Rect [0 0 9 9] >> << /Subtype /Stamp /F 6 >>"
         b" << /Subtype /Text /F 4 /Rect [1 1 2 2] >>]"])
+    # A form that asks readers to make appearances: a text field and a check box without any.
+    seeds["need_appearances"] = pdf([
+        b"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [4 0 R 5 0 R]"
+        b" /NeedAppearances true /DA (/Helv 0 Tf 0 g) >> >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Annots [4 0 R 5 0 R] >>",
+        b"<< /Subtype /Widget /FT /Tx /F 4 /Ff 4096 /Rect [10 100 190 150]"
+        b" /V <FEFF00480069> /DA (/Helv 9 Tf 1 0 0 rg) /MK << /BC [0 0 1] /BG [0.9] >> >>",
+        b"<< /Subtype /Widget /FT /Btn /F 4 /Rect [10 10 30 30] /AS /Yes"
+        b" /MK << /CA (8) >> /BS << /W 2 >> >>"])
     seeds["incremental"] = seeds["one_page"] + b"3 0 obj\n<< /Type /Page /Parent 2 0 R" \
         b" /MediaBox [0 0 842 595] /Contents 4 0 R >>\nendobj\ntrailer\n<< /Root 1 0 R" \
         b" /Prev 9 >>\nstartxref\n0\n%%EOF\n"
