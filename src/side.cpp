@@ -41,12 +41,15 @@ bool build_slot(const doc& d, const renumber_map& map, const side_style& style, 
     if (!page_obj) return false;
     const auto index = static_cast<std::size_t>(page) - 1;
     if (style.page_forms && index < style.page_forms->size() && (*style.page_forms)[index] > 0) {
-        pageinfo upright_as_stored = pi;
-        upright_as_stored.rotate = 0;
-        auto own = build_form_xobject(d, *page_obj, upright_as_stored, map, page, style.compress);
-        if (!own) return false;
-        sl.page_form = std::move(*own);
         sl.page_form_obj = (*style.page_forms)[index];
+        if (!(*style.page_forms_written)[index]) {
+            pageinfo upright_as_stored = pi;
+            upright_as_stored.rotate = 0;
+            auto own =
+                build_form_xobject(d, *page_obj, upright_as_stored, map, page, style.compress);
+            if (!own) return false;
+            sl.page_form = std::move(*own);
+        }
         sl.form = build_annotated_form(pi, sl.page_form_obj, (*style.annotations)[index], map);
         return true;
     }
@@ -181,7 +184,11 @@ std::int32_t emit_side(const doc& d, buf& out, std::vector<std::int64_t>& xref_o
     for (const slot& sl : slots) {
         if (!sl.used()) continue;
         append_object(out, xref_offs, sl.form_obj, sl.form);
-        if (sl.page_form_obj > 0) append_object(out, xref_offs, sl.page_form_obj, sl.page_form);
+        if (sl.page_form_obj <= 0) continue;
+        auto& written = (*style.page_forms_written)[static_cast<std::size_t>(sl.plan->page) - 1];
+        if (written) continue;
+        append_object(out, xref_offs, sl.page_form_obj, sl.page_form);
+        written = 1;
     }
 
     if (content_shared) return nums.page_obj;

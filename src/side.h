@@ -31,6 +31,9 @@ struct side_style {
     // have any, the output number of the page's own form (0 for the others).
     const std::vector<page_annotations>* annotations = nullptr;
     const std::vector<std::int32_t>* page_forms = nullptr;
+    // By page index: whether the page's own form has been written (a page placed twice
+    // shares it).
+    std::vector<std::uint8_t>* page_forms_written = nullptr;
 };
 
 // Appends "q s 0 0 s tx ty cm /name Do Q\n".

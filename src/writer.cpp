@@ -113,6 +113,7 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
                 page_forms[i] = static_cast<std::int32_t>(++max_num);
     }
     if (!numbering_fits(max_num, out_name)) return false;
+    std::vector<std::uint8_t> page_forms_written(page_forms.size(), 0);
 
     std::vector<std::int64_t> xref_offs(static_cast<std::size_t>(max_num + 4), -1);
     buf_release(out);
@@ -137,7 +138,8 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
                            plan.compress,
                            plan.compress ? &shared_contents : nullptr,
                            annotations,
-                           page_forms.empty() ? nullptr : &page_forms};
+                           page_forms.empty() ? nullptr : &page_forms,
+                           page_forms.empty() ? nullptr : &page_forms_written};
     for (std::int64_t i = 0; i < nsheets; ++i) {
         const sheet_plan& sh = plan.sheets[static_cast<std::size_t>(i)];
         const auto base = static_cast<std::int32_t>(first_sheet_obj + numbers_per_sheet * i);

@@ -489,6 +489,33 @@ TEST(AnnotatedBooklet, MadeAppearancesReadBack) {
     EXPECT_LT(text.find("First line"), text.find("Second (line)"));
 }
 
+TEST(AnnotatedBooklet, APagePlacedTwiceSharesItsOwnForm) {
+    if (!have_readers()) GTEST_SKIP() << "qpdf or poppler is not installed";
+    const std::string out = qft::temp_dir() + "/booklet.pdf";
+    quirefold_impose_options o;
+    quirefold_impose_options_init(&o);
+    o.pages = "1,1,2,1";
+    o.compress = 0;
+    const booklet b = qft::impose_file(qft::fixture("annot_form.pdf"), out, o);
+    ASSERT_EQ(b.status, QUIREFOLD_IMPOSE_OK) << b.message;
+    std::string check;
+    EXPECT_EQ(qft::run("qpdf --check " + out, &check, true), 0) << check;
+    // Every object is written once.
+    const std::string text = qft::read_file(out);
+    const std::regex header("\n([0-9]+) 0 obj\n");
+    std::set<std::string> numbers;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), header);
+         it != std::sregex_iterator(); ++it)
+        EXPECT_TRUE(numbers.insert((*it)[1]).second) << "object " << (*it)[1] << " written twice";
+    std::string words;
+    ASSERT_EQ(qft::run("pdftotext " + out + " -", &words), 0);
+    std::size_t found = 0;
+    for (std::size_t at = words.find("Lovelace"); at != std::string::npos;
+         at = words.find("Lovelace", at + 1))
+        ++found;
+    EXPECT_EQ(found, 3u);
+}
+
 TEST(AnnotatedBooklet, SharedAppearanceIsCarriedOnce) {
     // The check boxes of both pages of the form share their appearance streams.
     const std::string out = qft::temp_dir() + "/booklet.pdf";
