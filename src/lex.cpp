@@ -198,7 +198,6 @@ std::vector<std::int32_t> dict_stream_kws(bytes d, const std::vector<std::int32_
     const std::size_t n = starts.size();
     std::vector<std::int32_t> result(n, -1);
     std::vector<std::uint8_t> taken(n, 0);
-    auto at = [&](std::int64_t p) { return d[static_cast<std::size_t>(p)]; };
     auto after_close = [&](std::int64_t p) { return stream_kw_after(d, p); };
 
     // A walk stands on positions; from a position it stands on, every walk goes on the same
@@ -276,38 +275,37 @@ std::vector<std::int32_t> dict_stream_kws(bytes d, const std::vector<std::int32_
                 }
                 ++next;
             }
-            const std::uint8_t c = at(p);
-            if (c == '<' || c == '>') {
-                if (p + 1 >= len) {
-                    close_run(p + 1);
-                    break;
-                }
-                if (at(p + 1) != c) {
-                    ++p;
-                    continue;
-                }
-                depth += c == '<' ? 1 : -1;
-                walk.brackets.emplace_back(p, depth);
-                if (c == '>') {
-                    walk.closes.emplace_back(depth, p);
-                    if (auto w = waiting.find(depth); w != waiting.end()) {
-                        const std::int32_t kw = after_close(p);
-                        for (std::size_t k : w->second) result[k] = kw;
-                        waiting.erase(w);
-                    }
-                }
+            const walk_byte seen =
+                dictionary_walk_at(d, static_cast<std::int32_t>(p), static_cast<std::int32_t>(len));
+            if (seen == walk_byte::cut) {
                 close_run(p + 1);
-                p += 2;
-            } else if (c == '(') {
+                break;
+            }
+            if (seen == walk_byte::other) {
+                ++p;
+                continue;
+            }
+            if (seen == walk_byte::string) {
                 close_run(p + 1);
                 // Strings can hold much of the input; many walks entering them would each read
                 // to their ends, so their ends are found once for all.
                 if (!strings) strings = std::make_unique<string_ends>(d);
                 p = strings->past(p, len);
                 if (p < 0) break;
-            } else {
-                ++p;
+                continue;
             }
+            depth += seen == walk_byte::open ? 1 : -1;
+            walk.brackets.emplace_back(p, depth);
+            if (seen == walk_byte::close) {
+                walk.closes.emplace_back(depth, p);
+                if (auto w = waiting.find(depth); w != waiting.end()) {
+                    const std::int32_t kw = after_close(p);
+                    for (std::size_t k : w->second) result[k] = kw;
+                    waiting.erase(w);
+                }
+            }
+            close_run(p + 1);
+            p += 2;
         }
         close_run(p < 0 ? len : std::min(p, len));
         // Starts still waiting ran into the end of the input: -1, as result[] already holds.

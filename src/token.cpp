@@ -301,29 +301,40 @@ const dict_entry* dict_find(const dict_view& v, std::string_view key) {
     return nullptr;
 }
 
+walk_byte dictionary_walk_at(bytes d, std::int32_t p, std::int32_t end) {
+    const std::uint8_t c = byte_at(d, p);
+    if (c == '(') return walk_byte::string;
+    if (c != '<' && c != '>') return walk_byte::other;
+    if (p + 1 >= end) return walk_byte::cut;
+    if (byte_at(d, p + 1) != c) return walk_byte::other; // a hex string's bracket
+    return c == '<' ? walk_byte::open : walk_byte::close;
+}
+
 std::int32_t walked_dict_close(bytes d, std::int32_t open, std::int32_t end) {
     end = std::min(end, static_cast<std::int32_t>(d.size()));
     if (open < 0) return -1;
     int depth = 0;
-    std::int32_t p = open;
-    while (p < end) {
-        const std::uint8_t c = byte_at(d, p);
-        if (c == '<' || c == '>') {
-            if (p + 1 >= end) return -1;
-            if (byte_at(d, p + 1) != c) {
-                ++p;
-                continue;
-            }
-            if (c == '>' && --depth == 0) return p;
-            if (c == '<') ++depth;
+    for (std::int32_t p = open; p < end;) {
+        switch (dictionary_walk_at(d, p, end)) {
+        case walk_byte::cut:
+            return -1;
+        case walk_byte::open:
+            ++depth;
             p += 2;
-        } else if (c == '(') {
+            break;
+        case walk_byte::close:
+            if (--depth == 0) return p;
+            p += 2;
+            break;
+        case walk_byte::string:
             p = past_string(d, p, end);
             // A string that closes on the range's last byte leaves nothing to close the
             // dictionary with.
             if (p < 0 || p >= end) return -1;
-        } else {
+            break;
+        case walk_byte::other:
             ++p;
+            break;
         }
     }
     return -1;

@@ -111,6 +111,11 @@ const dict_entry* dict_find(const dict_view& v, std::string_view key);
 
 // ---- Simpler byte rules kept by the classic readers ----
 
+// What the object table's dictionary walk sees at p (below end): "<<", ">>", the "(" of a
+// string, a "<" or ">" on the range's last byte (the walk fails there), or any other byte.
+enum class walk_byte : std::uint8_t { open, close, string, cut, other };
+walk_byte dictionary_walk_at(bytes d, std::int32_t p, std::int32_t end);
+
 // The ">>" closing the dictionary opened by the "<<" at open, within [open, end): strings are
 // skipped (a backslash hides the next byte), comments and hex strings are not recognised —
 // the object table's boundaries have always been found this way. -1 when the range ends
