@@ -491,9 +491,4 @@ page_annotations printed_annotations(const doc& d, const obj& page, annotation_m
     return out;
 }
 
-page_annotations printed_annotations(const doc& d, const obj& page) {
-    annotation_memo memo;
-    return printed_annotations(d, page, memo);
-}
-
 } // namespace qf

@@ -52,6 +52,5 @@ struct annotation_memo {
 // of states the one /AS names), or, for a text field or check box without one in a form that
 // asks readers to make appearances, with one made from its value.
 page_annotations printed_annotations(const doc& d, const obj& page, annotation_memo& memo);
-page_annotations printed_annotations(const doc& d, const obj& page);
 
 } // namespace qf

@@ -164,7 +164,7 @@ std::optional<std::string> flate_dictionary(std::string_view dict, std::size_t l
     if (!length_entry || length_entry->value.kind != token_kind::integer) return std::nullopt;
     // The filter goes right after the "<<"; the length's value (a number or a reference) is
     // replaced in place.
-    const auto open_end = static_cast<std::size_t>(next_token(text, 0, view->end).to);
+    const auto open_end = static_cast<std::size_t>(view->open) + 2;
     const auto value = static_cast<std::size_t>(length_entry->value.from);
     std::string out;
     out.reserve(dict.size() + 32);

@@ -542,14 +542,12 @@ std::int32_t choose_catalog(const doc& d) {
     // keys keeps the search linear.
     const positions keys = name_positions(in, "Catalog");
     for (const obj& o : d.objects) {
-        if (o.in_objstm) {
-            if (!o.text || o.text_len <= 7) continue;
-            const bytes text(o.text, static_cast<std::size_t>(o.text_len));
-            if (find_name(text, 0, o.text_len, "Catalog") >= 0) return o.num;
-            continue;
-        }
         const dict_range r = dict_range_of(d, o);
-        if (r.ok && name_in_range(in, keys, r.from, r.to, "Catalog")) return o.num;
+        if (!r.ok) continue;
+        // An object-stream entry's text lies outside the input the key list was made from.
+        if (o.in_objstm ? find_name(r.buf, r.from, r.to, "Catalog") >= 0
+                        : name_in_range(in, keys, r.from, r.to, "Catalog"))
+            return o.num;
     }
     return 1;
 }
@@ -590,9 +588,9 @@ bool has_encryption_dictionary(const doc& d) {
         if (!r.ok) continue;
         if (r.to - r.from > window) r.to = r.from + window;
         const std::optional<dict_view> v = read_dict(r.buf, r.from, r.to);
-        if (!v || !dict_find(*v, "Filter")) continue;
+        const dict_entry* filter = v ? dict_find(*v, "Filter") : nullptr;
+        if (!filter) continue;
         if (dict_find(*v, "Recipients")) return true;
-        const dict_entry* filter = dict_find(*v, "Filter");
         if (name_is(v->text, filter->value, "Standard") && dict_find(*v, "O") && dict_find(*v, "U"))
             return true;
     }

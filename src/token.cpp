@@ -270,6 +270,7 @@ std::optional<dict_view> read_dict(bytes d, std::int32_t pos, std::int32_t end) 
     if (open.kind != token_kind::dict_open) return std::nullopt;
     dict_view v;
     v.text = d;
+    v.open = open.from;
     v.end = open.to;
     std::int32_t p = open.to;
     for (;;) {
@@ -299,15 +300,6 @@ const dict_entry* dict_find(const dict_view& v, std::string_view key) {
     for (const dict_entry& e : v.entries)
         if (name_is(v.text, e.key, key)) return &e;
     return nullptr;
-}
-
-walk_byte dictionary_walk_at(bytes d, std::int32_t p, std::int32_t end) {
-    const std::uint8_t c = byte_at(d, p);
-    if (c == '(') return walk_byte::string;
-    if (c != '<' && c != '>') return walk_byte::other;
-    if (p + 1 >= end) return walk_byte::cut;
-    if (byte_at(d, p + 1) != c) return walk_byte::other; // a hex string's bracket
-    return c == '<' ? walk_byte::open : walk_byte::close;
 }
 
 std::int32_t walked_dict_close(bytes d, std::int32_t open, std::int32_t end) {

@@ -95,6 +95,7 @@ struct dict_entry {
 };
 struct dict_view {
     bytes text;
+    std::int32_t open = 0; // where its "<<" stands
     std::vector<dict_entry> entries;
     std::int32_t end = 0; // past its ">>", or where reading stopped
     bool closed = false;  // whether its ">>" was found
@@ -114,7 +115,15 @@ const dict_entry* dict_find(const dict_view& v, std::string_view key);
 // What the object table's dictionary walk sees at p (below end): "<<", ">>", the "(" of a
 // string, a "<" or ">" on the range's last byte (the walk fails there), or any other byte.
 enum class walk_byte : std::uint8_t { open, close, string, cut, other };
-walk_byte dictionary_walk_at(bytes d, std::int32_t p, std::int32_t end);
+inline walk_byte dictionary_walk_at(bytes d, std::int32_t p, std::int32_t end) {
+    // Inline: the object table's walks call it for every byte they pass.
+    const std::uint8_t c = d[static_cast<std::size_t>(p)];
+    if (c == '(') return walk_byte::string;
+    if (c != '<' && c != '>') return walk_byte::other;
+    if (p + 1 >= end) return walk_byte::cut;
+    if (d[static_cast<std::size_t>(p) + 1] != c) return walk_byte::other; // a hex string's
+    return c == '<' ? walk_byte::open : walk_byte::close;
+}
 
 // The ">>" closing the dictionary opened by the "<<" at open, within [open, end): strings are
 // skipped (a backslash hides the next byte), comments and hex strings are not recognised —

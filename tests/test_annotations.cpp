@@ -38,7 +38,8 @@ qf::doc annotated_page(const std::string& annots, const std::vector<std::string>
 qf::page_annotations read_page(const qf::doc& d) {
     const qf::obj* page = qf::find_obj(d, d.pages.at(0).obj_num);
     EXPECT_NE(page, nullptr);
-    return page ? qf::printed_annotations(d, *page) : qf::page_annotations{};
+    qf::annotation_memo memo;
+    return page ? qf::printed_annotations(d, *page, memo) : qf::page_annotations{};
 }
 
 TEST(PrintedAnnotations, WhichOnesPrint) {
