@@ -138,24 +138,21 @@ namespace {
 
 // The annotations every placed page prints, and a warning for those that cannot be drawn.
 void plan_annotations(const doc& d, impose_plan& plan) {
+    const std::vector<std::uint8_t> placed = placed_pages(plan, d.pages.size());
     plan.annotations.assign(d.pages.size(), page_annotations{});
     annotation_memo memo;
     std::int64_t unusable = 0;
     std::vector<std::int32_t> pages_with_unusable;
-    for (const sheet_plan& sh : plan.sheets)
-        for (const slot_plan* sl :
-             {&sh.front.left, &sh.front.right, &sh.back.left, &sh.back.right}) {
-            if (sl->page < 1 || static_cast<std::size_t>(sl->page) > d.pages.size()) continue;
-            const obj* page = find_obj(d, d.pages[static_cast<std::size_t>(sl->page) - 1].obj_num);
-            if (!page) continue;
-            page_annotations& found = plan.annotations[static_cast<std::size_t>(sl->page) - 1];
-            found = printed_annotations(d, *page, memo);
-            if (found.unusable == 0) continue;
-            unusable += found.unusable;
-            pages_with_unusable.push_back(sl->page);
-        }
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        const obj* page = placed[i] ? find_obj(d, d.pages[i].obj_num) : nullptr;
+        if (!page) continue;
+        page_annotations& found = plan.annotations[i];
+        found = printed_annotations(d, *page, memo);
+        if (found.unusable == 0) continue;
+        unusable += found.unusable;
+        pages_with_unusable.push_back(static_cast<std::int32_t>(i) + 1);
+    }
     if (unusable == 0) return;
-    std::sort(pages_with_unusable.begin(), pages_with_unusable.end());
     // A long list of pages says no more than its first few.
     constexpr std::size_t pages_named = 10;
     std::string pages;
@@ -169,6 +166,15 @@ void plan_annotations(const doc& d, impose_plan& plan) {
 }
 
 } // namespace
+
+std::vector<std::uint8_t> placed_pages(const impose_plan& plan, std::size_t page_count) {
+    std::vector<std::uint8_t> placed(page_count, 0);
+    for (const sheet_plan& sh : plan.sheets)
+        for (const slot_plan* sl : {&sh.front.left, &sh.front.right, &sh.back.left, &sh.back.right})
+            if (sl->page >= 1 && static_cast<std::uint64_t>(sl->page) <= page_count)
+                placed[static_cast<std::size_t>(sl->page) - 1] = 1;
+    return placed;
+}
 
 plan_status plan_imposition(const doc& d, const layout_options& opt, impose_plan& plan) {
     plan = impose_plan{};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "doc.h"
 #include "layout.h"
@@ -19,6 +20,10 @@ plan_status plan_imposition(const doc& d, const layout_options& opt, impose_plan
 // the pages of every slot (geometry left at zero), plan.signatures and plan.blanks.
 void plan_order(const std::vector<std::int32_t>& sequence, const layout_options& opt,
                 impose_plan& plan);
+
+// By page index (page number - 1) of a document of `page_count` pages: 1 for the pages the plan
+// places, 0 for the rest.
+std::vector<std::uint8_t> placed_pages(const impose_plan& plan, std::size_t page_count);
 
 // Positions (1-based) of sheet k's slots in a saddle-stitched signature of n pages (n a
 // multiple of 4): front left, front right, back left, back right.

@@ -89,11 +89,7 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
     if (!numbering_fits(numbers_per_sheet * nsheets, out_name)) return false;
 
     // Only the pages the plan places bring their resources along.
-    std::vector<std::uint8_t> placed(d.pages.size(), 0);
-    for (const sheet_plan& sh : plan.sheets)
-        for (const slot_plan* sl : {&sh.front.left, &sh.front.right, &sh.back.left, &sh.back.right})
-            if (sl->page >= 1 && static_cast<std::uint64_t>(sl->page) <= d.pages.size())
-                placed[static_cast<std::size_t>(sl->page) - 1] = 1;
+    const std::vector<std::uint8_t> placed = placed_pages(plan, d.pages.size());
 
     const std::vector<page_annotations>* annotations =
         plan.annotations.empty() ? nullptr : &plan.annotations;
@@ -107,9 +103,9 @@ bool build_booklet(const doc& d, const impose_plan& plan, const char* out_name, 
     std::int64_t max_num = numbers_per_sheet * nsheets + n_carried;
     if (annotations) {
         page_forms.assign(d.pages.size(), 0);
-        for (std::size_t i = 0; i < d.pages.size(); ++i)
-            if (placed[i] && i < annotations->size() && !(*annotations)[i].drawn.empty() &&
-                max_num < INT32_MAX)
+        // The planner reads annotations of placed pages only.
+        for (std::size_t i = 0; i < annotations->size() && i < page_forms.size(); ++i)
+            if (!(*annotations)[i].drawn.empty() && max_num < INT32_MAX)
                 page_forms[i] = static_cast<std::int32_t>(++max_num);
     }
     if (!numbering_fits(max_num, out_name)) return false;
